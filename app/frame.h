@@ -1,0 +1,4 @@
+// One frame: state, light, camera, and the text at the mouse cursor.
+#pragma once
+
+void RenderFrame();

@@ -1,0 +1,496 @@
+// The main window, its procedure and the About box against Wine's real
+// user32. Start-up, shutdown and the frame routine are replaced by recording
+// doubles, so what is seen here is the shell alone.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "app/config.h"
+#include "app/main_window.h"
+#include "app/window_proc.h"
+#include "res/resource.h"
+
+namespace {
+
+int g_renderFrameCalls = 0;
+int g_shutdownCalls = 0;
+std::vector<WPARAM> g_activations;
+
+} // namespace
+
+void RenderFrame() { ++g_renderFrameCalls; }
+void ShutdownSubsystems() { ++g_shutdownCalls; }
+void OnActivate(WPARAM wParam) { g_activations.push_back(wParam); }
+
+namespace {
+
+HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
+
+std::wstring WindowTextW(HWND window)
+{
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+std::string ClassNameOf(HWND window)
+{
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof(name));
+    return name;
+}
+
+// Dispatches what is queued, for at most `ms` milliseconds or until `done`.
+template <typename Done>
+void PumpUntil(DWORD ms, Done done)
+{
+    const DWORD start = GetTickCount();
+    while (!done() && GetTickCount() - start < ms) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(message.wParam));
+                return;
+            }
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+// What a modal box looked like when it was activated, and how to close it.
+struct ModalBox {
+    HWND window = nullptr;
+    std::wstring caption;
+    std::wstring text;      // of the message box's text control, if any
+    std::string textBytes;  // the same through the ANSI call
+    struct Control {
+        std::string className;
+        LONG_PTR style;
+        int id;
+        bool showsIcon; // a static holding an icon
+    };
+    std::vector<Control> controls;
+};
+
+// Sees every dialog or message box this thread activates, records it and
+// closes it with `closeWith` (a WM_COMMAND id), as a user would.
+class ModalBoxWatcher {
+public:
+    explicit ModalBoxWatcher(WORD closeWith) : closeWith_(closeWith)
+    {
+        current_ = this;
+        hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId());
+    }
+    ~ModalBoxWatcher()
+    {
+        UnhookWindowsHookEx(hook_);
+        current_ = nullptr;
+    }
+    const std::vector<ModalBox>& boxes() const { return boxes_; }
+
+private:
+    static BOOL CALLBACK CollectControl(HWND control, LPARAM box)
+    {
+        reinterpret_cast<ModalBox*>(box)->controls.push_back(
+            {ClassNameOf(control), GetWindowLongPtrA(control, GWL_STYLE), GetDlgCtrlID(control),
+             SendMessageA(control, STM_GETICON, 0, 0) != 0});
+        return TRUE;
+    }
+
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
+    {
+        HWND window = reinterpret_cast<HWND>(wParam);
+        if (code == HCBT_ACTIVATE && current_ != nullptr && ClassNameOf(window) == "#32770") {
+            ModalBox box;
+            box.window = window;
+            box.caption = WindowTextW(window);
+            if (HWND text = GetDlgItem(window, 0xFFFF)) {
+                box.text = WindowTextW(text);
+                char bytes[256] = {};
+                GetWindowTextA(text, bytes, sizeof(bytes));
+                box.textBytes = bytes;
+            }
+            EnumChildWindows(window, CollectControl, reinterpret_cast<LPARAM>(&box));
+            current_->boxes_.push_back(box);
+            PostMessageA(window, WM_COMMAND, MAKEWPARAM(current_->closeWith_, BN_CLICKED), 0);
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    static ModalBoxWatcher* current_;
+    HHOOK hook_;
+    WORD closeWith_;
+    std::vector<ModalBox> boxes_;
+};
+ModalBoxWatcher* ModalBoxWatcher::current_ = nullptr;
+
+// Refuses the creation of every window of one class, as user32 lets a
+// computer-based-training hook do.
+class WindowCreationRefuser {
+public:
+    explicit WindowCreationRefuser(const char* className)
+    {
+        className_ = className;
+        hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId());
+    }
+    ~WindowCreationRefuser() { UnhookWindowsHookEx(hook_); }
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
+    {
+        if (code == HCBT_CREATEWND && ClassNameOf(reinterpret_cast<HWND>(wParam)) == className_)
+            return 1;
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static const char* className_;
+    HHOOK hook_;
+};
+const char* WindowCreationRefuser::className_ = nullptr;
+
+class WindowShell : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        LoadStringA(Instance(), RES_TITLE, g_titleText, sizeof(g_titleText));
+        LoadStringA(Instance(), RES_MAIN, g_windowClassName, sizeof(g_windowClassName));
+        ASSERT_NE(RegisterMainWindowClass(Instance()), 0);
+    }
+
+    void SetUp() override
+    {
+        g_renderFrameCalls = 0;
+        g_shutdownCalls = 0;
+        g_activations.clear();
+        g_mainWindow = nullptr;
+    }
+
+    void TearDown() override
+    {
+        if (g_mainWindow != nullptr && IsWindow(g_mainWindow))
+            DestroyWindow(g_mainWindow);
+        // Drop the WM_QUIT that the destruction posts, so the next test
+        // starts with an empty queue.
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+
+    HWND CreateShownWindow(int showCommand = SW_SHOWNORMAL)
+    {
+        EXPECT_TRUE(CreateMainWindow(Instance(), showCommand));
+        return g_mainWindow;
+    }
+};
+
+TEST_F(WindowShell, StringsComeFromTheStringTable)
+{
+    EXPECT_STREQ(g_titleText, "Vexalune");
+    EXPECT_STREQ(g_windowClassName, "VEXALUNE");
+}
+
+TEST_F(WindowShell, ClassIsRegisteredWithItsIconsMenuCursorAndBackground)
+{
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    ASSERT_TRUE(GetClassInfoExA(Instance(), "VEXALUNE", &windowClass));
+    EXPECT_EQ(windowClass.style, static_cast<UINT>(CS_HREDRAW | CS_VREDRAW));
+    EXPECT_EQ(windowClass.lpfnWndProc, MainWindowProc);
+    EXPECT_EQ(windowClass.cbClsExtra, 0);
+    EXPECT_EQ(windowClass.cbWndExtra, 0);
+    EXPECT_EQ(windowClass.hCursor, LoadCursorA(nullptr, IDC_ARROW));
+    EXPECT_EQ(windowClass.hbrBackground, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
+    EXPECT_EQ(windowClass.lpszMenuName, MAKEINTRESOURCEA(RES_MAIN));
+    // LoadIconA hands out one shared handle per resource and size.
+    EXPECT_EQ(windowClass.hIcon, LoadIconA(Instance(), MAKEINTRESOURCEA(RES_ICON)));
+    EXPECT_EQ(windowClass.hIconSm, LoadIconA(Instance(), MAKEINTRESOURCEA(RES_ICON_SMALL)));
+    ASSERT_NE(windowClass.hIcon, nullptr);
+    ASSERT_NE(windowClass.hIconSm, nullptr);
+}
+
+TEST_F(WindowShell, WindowHasItsTitleStylePositionAndExactClientArea)
+{
+    HWND window = CreateShownWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(WindowTextW(window), L"Vexalune");
+    EXPECT_EQ(ClassNameOf(window), "VEXALUNE");
+
+    const LONG_PTR style = GetWindowLongPtrA(window, GWL_STYLE);
+    EXPECT_EQ(style & 0x00CF0000, 0x00CA0000) << std::hex << style;
+    EXPECT_EQ(style & WS_THICKFRAME, 0) << "the border must not resize the window";
+    EXPECT_EQ(style & WS_MAXIMIZEBOX, 0);
+    EXPECT_NE(style & WS_VISIBLE, 0);
+    EXPECT_EQ(GetWindowLongPtrA(window, GWL_EXSTYLE) & ~WS_EX_WINDOWEDGE, 0);
+
+    RECT windowRect;
+    GetWindowRect(window, &windowRect);
+    EXPECT_EQ(windowRect.left, 0);
+    EXPECT_EQ(windowRect.top, 0);
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right - client.left, kClientWidth);
+    EXPECT_EQ(client.bottom - client.top, kClientHeight);
+
+    HMENU menu = GetMenu(window);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(GetMenuItemCount(menu), 2);
+}
+
+TEST_F(WindowShell, ShowCommandIsPassedThrough)
+{
+    HWND window = CreateShownWindow(SW_SHOWMINNOACTIVE);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(IsIconic(window));
+}
+
+TEST_F(WindowShell, FrameTimerTicksEvery33Milliseconds)
+{
+    ASSERT_NE(CreateShownWindow(), nullptr);
+    const DWORD start = GetTickCount();
+    PumpUntil(3000, [] { return g_renderFrameCalls >= 10; });
+    const DWORD elapsed = GetTickCount() - start;
+    ASSERT_GE(g_renderFrameCalls, 10);
+    // Ten ticks at 33 ms: not much less than 330 ms, and not seconds.
+    EXPECT_GE(elapsed, 9u * kFrameIntervalMs);
+    EXPECT_LT(elapsed, 2000u);
+}
+
+TEST_F(WindowShell, FullScreenModeCreatesAVisiblePopupWithoutSizeCorrection)
+{
+    ASSERT_TRUE(CreateMainWindowInMode(Instance(), SW_SHOWNORMAL, false));
+    HWND window = g_mainWindow;
+    const LONG_PTR style = GetWindowLongPtrA(window, GWL_STYLE);
+    EXPECT_EQ(style & (WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU),
+              static_cast<LONG_PTR>(WS_POPUP | WS_VISIBLE));
+    RECT rect;
+    GetWindowRect(window, &rect);
+    EXPECT_EQ(rect.left, 0);
+    EXPECT_EQ(rect.top, 0);
+    EXPECT_EQ(rect.right, kClientWidth);
+    EXPECT_EQ(rect.bottom, kClientHeight);
+}
+
+TEST_F(WindowShell, FailedCreationTellsTheUserInCodePage932AndReturnsFalse)
+{
+    ASSERT_EQ(GetACP(), 932u) << "run under Wine with LC_ALL=ja_JP.UTF-8";
+    std::wstring defaultCaption;
+    {
+        // What user32 puts in the caption when it is given none.
+        ModalBoxWatcher reference(IDOK);
+        MessageBoxA(nullptr, "reference", nullptr, MB_OK);
+        ASSERT_EQ(reference.boxes().size(), 1u);
+        defaultCaption = reference.boxes()[0].caption;
+    }
+
+    BOOL created;
+    std::vector<ModalBox> boxes;
+    {
+        WindowCreationRefuser refuser("VEXALUNE");
+        ModalBoxWatcher watcher(IDOK);
+        created = CreateMainWindow(Instance(), SW_SHOWNORMAL);
+        boxes = watcher.boxes();
+    }
+    EXPECT_FALSE(created);
+    EXPECT_EQ(g_mainWindow, nullptr);
+    ASSERT_EQ(boxes.size(), 1u);
+    const ModalBox& box = boxes[0];
+    EXPECT_EQ(box.text, L"ウィンドウの作成に失敗しました");
+    EXPECT_EQ(box.textBytes,
+              "\x83\x45\x83\x42\x83\x93\x83\x68\x83\x45\x82\xcc\x8d\xec\x90\xac"
+              "\x82\xc9\x8e\xb8\x94\x73\x82\xb5\x82\xdc\x82\xb5\x82\xbd");
+    EXPECT_EQ(box.caption, defaultCaption);
+
+    std::vector<int> buttons;
+    for (const ModalBox::Control& control : box.controls) {
+        const bool visible = (control.style & WS_VISIBLE) != 0;
+        if (lstrcmpiA(control.className.c_str(), "Button") == 0 && visible)
+            buttons.push_back(control.id);
+        if (lstrcmpiA(control.className.c_str(), "Static") == 0) {
+            EXPECT_FALSE(control.showsIcon && visible) << "MB_OK shows no icon";
+        }
+    }
+    EXPECT_EQ(buttons, std::vector<int>{IDOK});
+}
+
+// The window procedure's table: what each message does and answers.
+TEST_F(WindowShell, TimerMessagesDrawOneFrameWhateverTheirId)
+{
+    HWND window = CreateShownWindow();
+    KillTimer(window, kFrameTimerId);
+    g_renderFrameCalls = 0;
+    for (WPARAM id : {WPARAM(1), WPARAM(7), WPARAM(0xBEEF)})
+        EXPECT_EQ(SendMessageA(window, WM_TIMER, id, 0), 0);
+    EXPECT_EQ(g_renderFrameCalls, 3);
+}
+
+TEST_F(WindowShell, ActivationPassesTheWholeWParamAndKeepsTheFocusAlone)
+{
+    HWND window = CreateShownWindow();
+    g_activations.clear();
+    SetFocus(nullptr);
+    const WPARAM values[] = {WA_ACTIVE, WA_CLICKACTIVE, WA_INACTIVE, MAKEWPARAM(WA_INACTIVE, 1)};
+    for (WPARAM value : values)
+        EXPECT_EQ(SendMessageA(window, WM_ACTIVATE, value, 0), 0);
+    EXPECT_EQ(g_activations, std::vector<WPARAM>(std::begin(values), std::end(values)));
+    // The default handling would have given the window the focus.
+    EXPECT_EQ(GetFocus(), nullptr);
+}
+
+TEST_F(WindowShell, PaintValidatesTheWindowWithoutDrawing)
+{
+    HWND window = CreateShownWindow();
+    InvalidateRect(window, nullptr, FALSE);
+    EXPECT_TRUE(GetUpdateRect(window, nullptr, FALSE));
+    UpdateWindow(window);
+    EXPECT_FALSE(GetUpdateRect(window, nullptr, FALSE));
+}
+
+TEST_F(WindowShell, ExitCommandDestroysTheWindowShutsDownAndPostsQuitZero)
+{
+    HWND window = CreateShownWindow();
+    EXPECT_EQ(SendMessageA(window, WM_COMMAND, MAKEWPARAM(CMD_EXIT, 0), 0), 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(g_shutdownCalls, 1);
+    MSG quit;
+    ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 0u);
+}
+
+TEST_F(WindowShell, CloseMessageEndsInOneDestroyAndOneShutdown)
+{
+    HWND window = CreateShownWindow();
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(g_shutdownCalls, 1);
+}
+
+TEST_F(WindowShell, OtherCommandsGoToTheDefaultHandling)
+{
+    HWND window = CreateShownWindow();
+    ModalBoxWatcher watcher(IDOK);
+    for (WORD command : {WORD(0), WORD(IDOK), WORD(103), WORD(106), WORD(0xFFFF)})
+        EXPECT_EQ(SendMessageA(window, WM_COMMAND, MAKEWPARAM(command, 0), 0), 0);
+    EXPECT_TRUE(watcher.boxes().empty());
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(g_shutdownCalls, 0);
+    // The default handling still answers what it knows.
+    EXPECT_EQ(SendMessageA(window, WM_GETTEXTLENGTH, 0, 0), 8);
+}
+
+// The About box, opened as the menu and both accelerators open it.
+TEST_F(WindowShell, AboutCommandShowsTheModalBoxAndReturnsOnlyOnceItIsClosed)
+{
+    HWND window = CreateShownWindow();
+    for (WORD source : {WORD(0), WORD(1)}) { // menu, accelerator
+        ModalBoxWatcher watcher(IDOK);
+        EXPECT_EQ(SendMessageA(window, WM_COMMAND, MAKEWPARAM(CMD_ABOUT, source), 0), 0);
+        ASSERT_EQ(watcher.boxes().size(), 1u);
+        const ModalBox& box = watcher.boxes()[0];
+        EXPECT_FALSE(IsWindow(box.window)) << "closed before the command returned";
+        EXPECT_EQ(box.caption, L"バージョン情報");
+        EXPECT_EQ(GetWindow(box.window, GW_OWNER), nullptr); // gone with the box
+    }
+}
+
+struct AboutBoxSeen {
+    HWND owner = nullptr;
+    bool ownerEnabled = false;
+    std::wstring line1;
+    bool hasIcon = false;
+    HWND okButton = nullptr;
+};
+AboutBoxSeen g_aboutBoxSeen;
+
+LRESULT CALLBACK InspectAboutBox(int code, WPARAM wParam, LPARAM lParam)
+{
+    HWND dialog = reinterpret_cast<HWND>(wParam);
+    if (code == HCBT_ACTIVATE && ClassNameOf(dialog) == "#32770") {
+        AboutBoxSeen& seen = g_aboutBoxSeen;
+        seen.owner = GetWindow(dialog, GW_OWNER);
+        seen.ownerEnabled = seen.owner && IsWindowEnabled(seen.owner);
+        seen.line1 = WindowTextW(GetWindow(GetDlgItem(dialog, IDC_ABOUT_ICON), GW_HWNDNEXT));
+        seen.hasIcon = SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_GETICON, 0, 0) != 0;
+        seen.okButton = GetDlgItem(dialog, IDOK);
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(WindowShell, AboutBoxShowsIconTextsAndOkButton)
+{
+    HWND window = CreateShownWindow();
+    g_aboutBoxSeen = AboutBoxSeen();
+    HHOOK hook = SetWindowsHookExA(WH_CBT, InspectAboutBox, nullptr, GetCurrentThreadId());
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(CMD_ABOUT, 0), 0);
+    UnhookWindowsHookEx(hook);
+
+    const AboutBoxSeen& seen = g_aboutBoxSeen;
+    EXPECT_EQ(seen.owner, window);
+    EXPECT_FALSE(seen.ownerEnabled) << "the owner is disabled while the box is open";
+    EXPECT_TRUE(IsWindowEnabled(window)) << "and enabled again afterwards";
+    EXPECT_EQ(seen.line1, L"Vexalune Version 1.0");
+    EXPECT_TRUE(seen.hasIcon);
+    EXPECT_NE(seen.okButton, nullptr);
+}
+
+TEST_F(WindowShell, AboutBoxClosesWithOkAndCancelOnly)
+{
+    CreateShownWindow();
+    struct Case {
+        WORD command;
+        INT_PTR result;
+    };
+    for (const Case& c : {Case{IDOK, IDOK}, Case{IDCANCEL, IDCANCEL}}) {
+        ModalBoxWatcher watcher(c.command);
+        EXPECT_EQ(DialogBoxParamA(Instance(), MAKEINTRESOURCEA(RES_ABOUT_DIALOG), g_mainWindow, AboutDialogProc, 0),
+                  c.result);
+    }
+
+    // Any other command leaves the box open; the dialog procedure says it
+    // did not handle it. (The icon's id, 2, is IDCANCEL's: statics send no
+    // commands, so the two never meet.)
+    HWND dialog = CreateDialogParamA(Instance(), MAKEINTRESOURCEA(RES_ABOUT_DIALOG), g_mainWindow, AboutDialogProc, 0);
+    ASSERT_NE(dialog, nullptr);
+    for (WORD command : {WORD(0), WORD(3), WORD(CMD_ABOUT), WORD(0xFFFF)}) {
+        EXPECT_EQ(AboutDialogProc(dialog, WM_COMMAND, MAKEWPARAM(command, 0), 0), FALSE);
+        EXPECT_TRUE(IsWindow(dialog));
+    }
+    EXPECT_EQ(AboutDialogProc(dialog, WM_INITDIALOG, 0, 0), TRUE);
+    EXPECT_EQ(AboutDialogProc(dialog, WM_MOUSEMOVE, 0, 0), FALSE);
+    DestroyWindow(dialog);
+}
+
+int g_framesWhileOpen = 0;
+
+void CALLBACK CloseAboutBoxLater(HWND box, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(box, id);
+    g_framesWhileOpen = g_renderFrameCalls;
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+}
+
+// Leaves the box open for 400 ms, then closes it with Esc's command.
+LRESULT CALLBACK KeepAboutBoxOpen(int code, WPARAM wParam, LPARAM lParam)
+{
+    HWND dialog = reinterpret_cast<HWND>(wParam);
+    if (code == HCBT_ACTIVATE && ClassNameOf(dialog) == "#32770")
+        SetTimer(dialog, 1, 400, CloseAboutBoxLater);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(WindowShell, FramesGoOnWhileTheAboutBoxIsOpen)
+{
+    HWND window = CreateShownWindow();
+    g_framesWhileOpen = 0;
+    HHOOK hook = SetWindowsHookExA(WH_CBT, KeepAboutBoxOpen, nullptr, GetCurrentThreadId());
+    g_renderFrameCalls = 0;
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(CMD_ABOUT, 0), 0);
+    UnhookWindowsHookEx(hook);
+    // 400 ms at 33 ms a tick.
+    EXPECT_GE(g_framesWhileOpen, 5);
+}
+
+} // namespace
