@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine64 libgl1-mesa-dri libglx-mesa0
   xvfb xauth xdotool x11-utils imagemagick fonts-ipafont-gothic icoutils
-  libasound2 libasound2-plugins
+  libasound2
 )
 
 missing=()
