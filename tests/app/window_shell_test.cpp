@@ -11,6 +11,7 @@
 #include "app/main_window.h"
 #include "app/window_proc.h"
 #include "res/resource.h"
+#include "support/message_box_watcher.h"
 
 namespace {
 
@@ -61,72 +62,44 @@ void PumpUntil(DWORD ms, Done done)
     }
 }
 
-// What a modal box looked like when it was activated, and how to close it.
-struct ModalBox {
-    HWND window = nullptr;
-    std::wstring caption;
-    std::wstring text;      // of the message box's text control, if any
-    std::string textBytes;  // the same through the ANSI call
-    struct Control {
-        std::string className;
-        LONG_PTR style;
-        int id;
-        bool showsIcon; // a static holding an icon
-    };
-    std::vector<Control> controls;
-};
-
-// Sees every dialog or message box this thread activates, records it and
-// closes it with `closeWith` (a WM_COMMAND id), as a user would.
-class ModalBoxWatcher {
+// Sees every dialog this thread activates (the About box), records its
+// caption and closes it with `closeWith` (a WM_COMMAND id), as a user would.
+class DialogWatcher {
 public:
-    explicit ModalBoxWatcher(WORD closeWith) : closeWith_(closeWith)
+    struct Seen {
+        HWND window;
+        std::wstring caption;
+    };
+
+    explicit DialogWatcher(WORD closeWith) : closeWith_(closeWith)
     {
         current_ = this;
         hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId());
     }
-    ~ModalBoxWatcher()
+    ~DialogWatcher()
     {
         UnhookWindowsHookEx(hook_);
         current_ = nullptr;
     }
-    const std::vector<ModalBox>& boxes() const { return boxes_; }
+    const std::vector<Seen>& dialogs() const { return dialogs_; }
 
 private:
-    static BOOL CALLBACK CollectControl(HWND control, LPARAM box)
-    {
-        reinterpret_cast<ModalBox*>(box)->controls.push_back(
-            {ClassNameOf(control), GetWindowLongPtrA(control, GWL_STYLE), GetDlgCtrlID(control),
-             SendMessageA(control, STM_GETICON, 0, 0) != 0});
-        return TRUE;
-    }
-
     static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
     {
         HWND window = reinterpret_cast<HWND>(wParam);
         if (code == HCBT_ACTIVATE && current_ != nullptr && ClassNameOf(window) == "#32770") {
-            ModalBox box;
-            box.window = window;
-            box.caption = WindowTextW(window);
-            if (HWND text = GetDlgItem(window, 0xFFFF)) {
-                box.text = WindowTextW(text);
-                char bytes[256] = {};
-                GetWindowTextA(text, bytes, sizeof(bytes));
-                box.textBytes = bytes;
-            }
-            EnumChildWindows(window, CollectControl, reinterpret_cast<LPARAM>(&box));
-            current_->boxes_.push_back(box);
+            current_->dialogs_.push_back({window, WindowTextW(window)});
             PostMessageA(window, WM_COMMAND, MAKEWPARAM(current_->closeWith_, BN_CLICKED), 0);
         }
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
 
-    static ModalBoxWatcher* current_;
+    static DialogWatcher* current_;
     HHOOK hook_;
     WORD closeWith_;
-    std::vector<ModalBox> boxes_;
+    std::vector<Seen> dialogs_;
 };
-ModalBoxWatcher* ModalBoxWatcher::current_ = nullptr;
+DialogWatcher* DialogWatcher::current_ = nullptr;
 
 // Refuses the creation of every window of one class, as user32 lets a
 // computer-based-training hook do.
@@ -276,43 +249,36 @@ TEST_F(WindowShell, FullScreenModeCreatesAVisiblePopupWithoutSizeCorrection)
 TEST_F(WindowShell, FailedCreationTellsTheUserInCodePage932AndReturnsFalse)
 {
     ASSERT_EQ(GetACP(), 932u) << "run under Wine with LC_ALL=ja_JP.UTF-8";
-    std::wstring defaultCaption;
+    std::string defaultCaption;
     {
         // What user32 puts in the caption when it is given none.
-        ModalBoxWatcher reference(IDOK);
+        MessageBoxWatcher reference;
         MessageBoxA(nullptr, "reference", nullptr, MB_OK);
-        ASSERT_EQ(reference.boxes().size(), 1u);
-        defaultCaption = reference.boxes()[0].caption;
+        ASSERT_EQ(reference.Shown().size(), 1u);
+        defaultCaption = reference.Shown()[0].captionBytes;
     }
 
     BOOL created;
-    std::vector<ModalBox> boxes;
+    std::vector<ShownMessageBox> boxes;
     {
         WindowCreationRefuser refuser("VEXALUNE");
-        ModalBoxWatcher watcher(IDOK);
+        MessageBoxWatcher watcher;
         created = CreateMainWindow(Instance(), SW_SHOWNORMAL);
-        boxes = watcher.boxes();
+        boxes = watcher.Shown();
     }
     EXPECT_FALSE(created);
     EXPECT_EQ(g_mainWindow, nullptr);
     ASSERT_EQ(boxes.size(), 1u);
-    const ModalBox& box = boxes[0];
+    const ShownMessageBox& box = boxes[0];
+    EXPECT_FALSE(box.closedByDeadline);
+    EXPECT_EQ(box.owner, nullptr);
     EXPECT_EQ(box.text, L"ウィンドウの作成に失敗しました");
     EXPECT_EQ(box.textBytes,
               "\x83\x45\x83\x42\x83\x93\x83\x68\x83\x45\x82\xcc\x8d\xec\x90\xac"
               "\x82\xc9\x8e\xb8\x94\x73\x82\xb5\x82\xdc\x82\xb5\x82\xbd");
-    EXPECT_EQ(box.caption, defaultCaption);
-
-    std::vector<int> buttons;
-    for (const ModalBox::Control& control : box.controls) {
-        const bool visible = (control.style & WS_VISIBLE) != 0;
-        if (lstrcmpiA(control.className.c_str(), "Button") == 0 && visible)
-            buttons.push_back(control.id);
-        if (lstrcmpiA(control.className.c_str(), "Static") == 0) {
-            EXPECT_FALSE(control.showsIcon && visible) << "MB_OK shows no icon";
-        }
-    }
-    EXPECT_EQ(buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(box.captionBytes, defaultCaption);
+    EXPECT_EQ(box.buttonIds, std::vector<int>{IDOK});
+    EXPECT_FALSE(box.showsIcon);
 }
 
 // The window procedure's table: what each message does and answers.
@@ -370,10 +336,10 @@ TEST_F(WindowShell, CloseMessageEndsInOneDestroyAndOneShutdown)
 TEST_F(WindowShell, OtherCommandsGoToTheDefaultHandling)
 {
     HWND window = CreateShownWindow();
-    ModalBoxWatcher watcher(IDOK);
+    DialogWatcher watcher(IDOK);
     for (WORD command : {WORD(0), WORD(IDOK), WORD(103), WORD(106), WORD(0xFFFF)})
         EXPECT_EQ(SendMessageA(window, WM_COMMAND, MAKEWPARAM(command, 0), 0), 0);
-    EXPECT_TRUE(watcher.boxes().empty());
+    EXPECT_TRUE(watcher.dialogs().empty());
     EXPECT_TRUE(IsWindow(window));
     EXPECT_EQ(g_shutdownCalls, 0);
     // The default handling still answers what it knows.
@@ -385,10 +351,10 @@ TEST_F(WindowShell, AboutCommandShowsTheModalBoxAndReturnsOnlyOnceItIsClosed)
 {
     HWND window = CreateShownWindow();
     for (WORD source : {WORD(0), WORD(1)}) { // menu, accelerator
-        ModalBoxWatcher watcher(IDOK);
+        DialogWatcher watcher(IDOK);
         EXPECT_EQ(SendMessageA(window, WM_COMMAND, MAKEWPARAM(CMD_ABOUT, source), 0), 0);
-        ASSERT_EQ(watcher.boxes().size(), 1u);
-        const ModalBox& box = watcher.boxes()[0];
+        ASSERT_EQ(watcher.dialogs().size(), 1u);
+        const DialogWatcher::Seen& box = watcher.dialogs()[0];
         EXPECT_FALSE(IsWindow(box.window)) << "closed before the command returned";
         EXPECT_EQ(box.caption, L"バージョン情報");
         EXPECT_EQ(GetWindow(box.window, GW_OWNER), nullptr); // gone with the box
@@ -444,7 +410,7 @@ TEST_F(WindowShell, AboutBoxClosesWithOkAndCancelOnly)
         INT_PTR result;
     };
     for (const Case& c : {Case{IDOK, IDOK}, Case{IDCANCEL, IDCANCEL}}) {
-        ModalBoxWatcher watcher(c.command);
+        DialogWatcher watcher(c.command);
         EXPECT_EQ(DialogBoxParamA(Instance(), MAKEINTRESOURCEA(RES_ABOUT_DIALOG), g_mainWindow, AboutDialogProc, 0),
                   c.result);
     }

@@ -11,7 +11,7 @@
 
 #include "app/main_window.h"
 #include "input/keyboard_input.h"
-#include "message_box_watcher.h"
+#include "support/message_box_watcher.h"
 #include "tests/support/dinput_fakes.h"
 
 // The program's globals, which this test program owns.

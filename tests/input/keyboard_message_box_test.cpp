@@ -9,7 +9,7 @@
 
 #include "app/main_window.h"
 #include "input/keyboard_input.h"
-#include "message_box_watcher.h"
+#include "support/message_box_watcher.h"
 #include "tests/support/dinput_fakes.h"
 
 namespace {

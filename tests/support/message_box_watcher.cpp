@@ -1,4 +1,4 @@
-#include "message_box_watcher.h"
+#include "support/message_box_watcher.h"
 
 #include <algorithm>
 
@@ -126,7 +126,10 @@ void MessageBoxWatcher::Examine(HWND box)
     HWND okButton = nullptr;
     for (HWND child : children) {
         const std::string className = ClassOf(child);
-        if (lstrcmpiA(className.c_str(), "Static") == 0 && GetWindowTextLengthW(child) > 0) {
+        const bool isStatic = lstrcmpiA(className.c_str(), "Static") == 0;
+        if (isStatic && IsWindowVisible(child) && SendMessageA(child, STM_GETICON, 0, 0) != 0)
+            record.showsIcon = true;
+        if (isStatic && GetWindowTextLengthW(child) > 0) {
             record.textBytes = TextBytesOf(child);
             record.text = TextOf(child);
         } else if (lstrcmpiA(className.c_str(), "Button") == 0 && IsWindowVisible(child)) {

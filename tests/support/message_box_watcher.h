@@ -16,6 +16,7 @@ struct ShownMessageBox {
     std::string textBytes;     // of the text control, through GetWindowTextA
     std::wstring text;         // the same through GetWindowTextW
     std::vector<int> buttonIds;  // the visible buttons
+    bool showsIcon = false;      // a visible static holding an icon
     bool closedByDeadline = false;
 };
 
