@@ -1,0 +1,74 @@
+#!/usr/bin/python3
+"""End-to-end: the About box of the real vexalune.exe - the ways it opens and
+closes, and that it is modal.
+
+  /usr/bin/python3 tests/e2e/test_about_box.py --exe build/win64/vexalune.exe
+"""
+
+import time
+
+import program_case
+from harness import ABOUT_TITLE
+from program_case import EXIT_SECONDS, ProgramTestCase
+
+# Where the OK button's centre lies in the About box's client area, as a
+# fraction of it: the dialog template is 230 x 75 dialog units and the button
+# spans x 195..225, y 6..17. Wine maps exactly the client area to the X window.
+OK_BUTTON_CENTRE = (210 / 230, 11.5 / 75)
+
+
+class AboutBoxTest(ProgramTestCase):
+
+    def setUp(self):
+        self.session, self.window, self.client = self.start_program()
+
+    def open_with(self, how):
+        keys = {'Alt+?': ['alt+question'], 'Alt+/': ['alt+slash'], 'menu': ['alt+h', 'a']}[how]
+        self.session.key(*keys, window=self.window)
+        return self.session.wait_window(ABOUT_TITLE, timeout=5)
+
+    def close_with(self, how, about):
+        s = self.session
+        if how == 'close box':
+            s.close_window(about)
+        elif how == 'click on OK':
+            x, y, width, height = s.geometry(about)
+            s.click(x + round(width * OK_BUTTON_CENTRE[0]), y + round(height * OK_BUTTON_CENTRE[1]))
+        else:
+            # Space presses the focused button, which is OK, the only one.
+            s.key({'Esc': 'Escape', 'Enter': 'Return', 'Space on OK': 'space'}[how], window=about)
+
+    def test_each_way_opens_and_closes_the_about_box(self):
+        cases = [('Alt+?', 'Esc'), ('Alt+/', 'Enter'), ('menu', 'click on OK'),
+                 ('Alt+?', 'Space on OK'), ('Alt+/', 'close box')]
+        for opener, closer in cases:
+            with self.subTest(open=opener, close=closer):
+                self.assertEqual(self.session.windows(ABOUT_TITLE), [], 'no box before')
+                about = self.open_with(opener)
+                self.close_with(closer, about)
+                self.session.wait_no_window(ABOUT_TITLE, EXIT_SECONDS)
+                self.assertIsNone(self.session.program.poll(), 'program still running')
+                self.assertTrue(self.session.x.is_viewable(self.window), 'main window still shown')
+        # One box per opening, however briefly: the watcher saw every map.
+        self.assertEqual(len(self.session.watcher.maps(ABOUT_TITLE)), len(cases))
+
+    def test_accelerators_while_the_box_is_open_open_no_second_one(self):
+        started = time.monotonic()
+        about = self.open_with('Alt+?')
+        first_took = time.monotonic() - started
+        for keys in ('alt+question', 'alt+slash'):
+            self.session.key(keys, window=about)
+            # As a user who clicked the main window first: a box that is not
+            # modal would let it take the keys.
+            self.session.click(self.client[0] + 600, self.client[1] + 440)
+            self.session.key(keys, window=self.window)
+        # A second box would have come as quickly as the first did.
+        time.sleep(max(1.0, 5 * first_took))
+        self.assertEqual([w[0] for w in self.session.windows(ABOUT_TITLE)], [about])
+        self.assertEqual(len(self.session.watcher.maps(ABOUT_TITLE)), 1)
+        self.close_with('Esc', about)
+        self.session.wait_no_window(ABOUT_TITLE, EXIT_SECONDS)
+
+
+if __name__ == '__main__':
+    program_case.main()
