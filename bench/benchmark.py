@@ -1,0 +1,596 @@
+#!/usr/bin/python3
+"""Frame cost and start-up of Vexalune against two floor programs, under Wine.
+
+  floor A  bench/floor_a.cpp: the program's calls (start-up and per frame),
+           the same arguments and order, written plainly in one file
+  floor B  bench/floor_b.cpp: the same window and device; per tick only
+           clear, empty scene, present
+
+Each program runs the same number of times, alternating (the order rotates
+from round to round), each for the same time, each on a private Xvfb display
+with a private Wine prefix (tests/e2e/harness.py), with the pointer over the
+client area so the text is drawn. Per run:
+
+  CPU per frame     CPU of the Linux process running the exe, all its threads
+                    (the scheduler's nanosecond counts per thread, checked
+                    against the process's user + system ticks in
+                    /proc/PID/stat), over a steady window - from --settle
+                    seconds after spawning to the end of the run - divided by
+                    the frames presented in that window. Frames are counted
+                    from outside: the X DAMAGE extension reports every update
+                    of the client area's X window, and every Present puts the
+                    whole back buffer there (anything smaller fails the run).
+                    Shown split by thread: wined3d's command stream thread,
+                    Mesa's llvmpipe rasterisers, the rest. The run's wineserver
+                    and X server are measured the same way.
+  first frame       from spawning the Wine process until a point of the client
+                    area (away from the text) shows the clear colour 1E415A,
+                    read from the X server every ~2 ms; the median and the
+                    quickest run
+  peak working set  VmHWM of the exe's process at the end of the run
+  exe size          bytes of the file
+
+The table shows medians over the rounds and the ratios program/floor A and
+program/floor B of those medians. Each run also says how many cores' worth
+of CPU other processes used meanwhile: the machine is shared, and what else
+runs moves these figures.
+
+With Wine's defaults, wined3d runs Direct3D on a thread of its own that
+waits for work by spinning, and that spinning is most of the process's CPU
+whatever the frame holds. --csmt off (WINE_D3D_CONFIG=csmt=0, for all the
+programs of the run) makes Direct3D run on the program's thread instead, so
+that the CPU per frame is the frame's work.
+
+  bench/benchmark.py [--rounds 5] [--seconds 20] [--settle 3] [--gap 1]
+                     [--csmt default|off] [--program EXE] [--floor-a EXE]
+                     [--floor-b EXE] [--extra NAME=EXE[:notext] ...]
+                     [--prefix DIR] [--json FILE]
+
+The executables default to those of build/win64 (build them first:
+`cmake --build build/win64 --target vexalune floor_a floor_b`).
+"""
+
+import argparse
+import ctypes
+import ctypes.util
+import json
+import os
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'))
+sys.path.insert(0, os.path.join(SOURCE_DIR, 'tests', 'e2e'))
+import harness  # noqa: E402
+
+BUILD_DIR = os.path.join(SOURCE_DIR, 'build', 'win64')
+
+# Screen coordinates. Without a window manager Wine puts the window's outer
+# corner at (0, 0), so the client area starts a few pixels right of and below
+# it (further down with the program's menu bar). The pointer is placed before
+# the program starts, so the first frame already has the text; the probe lies
+# outside the text's 300 x 50 box and inside the client area of all three.
+POINTER = (150, 150)
+PROBE = (560, 420)
+
+CLOCK_TICKS = os.sysconf('SC_CLK_TCK')
+FRAME_INTERVAL = 0.033
+
+
+# --------------------------------------------------------------------------
+# Reading the X server
+
+_xdamage = None
+
+
+def _load_xdamage():
+    global _xdamage
+    if _xdamage is None:
+        name = ctypes.util.find_library('Xdamage')
+        if name is None:
+            return None
+        lib = ctypes.CDLL(name)
+        p = ctypes.c_void_p
+        lib.XDamageQueryExtension.restype = ctypes.c_int
+        lib.XDamageQueryExtension.argtypes = [p, ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int)]
+        lib.XDamageCreate.restype = ctypes.c_ulong
+        lib.XDamageCreate.argtypes = [p, ctypes.c_ulong, ctypes.c_int]
+        _xdamage = lib
+    return _xdamage
+
+
+class _XRectangle(ctypes.Structure):
+    _fields_ = [('x', ctypes.c_short), ('y', ctypes.c_short),
+                ('width', ctypes.c_ushort), ('height', ctypes.c_ushort)]
+
+
+class _XDamageNotifyEvent(ctypes.Structure):
+    _fields_ = [('type', ctypes.c_int), ('serial', ctypes.c_ulong), ('send_event', ctypes.c_int),
+                ('display', ctypes.c_void_p), ('drawable', ctypes.c_ulong), ('damage', ctypes.c_ulong),
+                ('level', ctypes.c_int), ('more', ctypes.c_int), ('timestamp', ctypes.c_ulong),
+                ('area', _XRectangle), ('geometry', _XRectangle)]
+
+
+class _XEvent(ctypes.Union):
+    _fields_ = [('type', ctypes.c_int), ('damage', _XDamageNotifyEvent), ('pad', ctypes.c_long * 24)]
+
+
+_DAMAGE_REPORT_RAW_RECTANGLES = 0
+_DAMAGE_NOTIFY = 0
+_Z_PIXMAP = 2
+_ALL_PLANES = 0xFFFFFFFF
+
+
+class PixelProbe:
+    """Reads single pixels of the screen, a round trip each."""
+
+    def __init__(self, display):
+        self.connection = harness.XConnection(display)
+        x = self.connection.x
+        x.XGetImage.restype = ctypes.c_void_p
+        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        x.XGetPixel.restype = ctypes.c_ulong
+        x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
+        x.XDestroyImage.restype = ctypes.c_int
+        x.XDestroyImage.argtypes = [ctypes.c_void_p]
+
+    def rgb(self, x, y):
+        lib, connection = self.connection.x, self.connection
+        image = lib.XGetImage(connection.dpy, connection.root, x, y, 1, 1, _ALL_PLANES, _Z_PIXMAP)
+        if not image:
+            return None
+        try:
+            pixel = lib.XGetPixel(image, 0, 0)
+        finally:
+            lib.XDestroyImage(image)
+        # The screen is 24-bit TrueColor (harness.Xvfb): 0xRRGGBB.
+        return ((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF)
+
+    def close(self):
+        self.connection.close()
+
+
+def count_frames(display, window):
+    """Child process: prints 'ready', then the monotonic time of every
+    drawing request that reached window, one line each. A Present is one
+    such request covering the whole client area."""
+    xdamage = _load_xdamage()
+    connection = harness.XConnection(display)
+    event_base, error_base = ctypes.c_int(), ctypes.c_int()
+    if xdamage is None or not xdamage.XDamageQueryExtension(connection.dpy, ctypes.byref(event_base),
+                                                             ctypes.byref(error_base)):
+        print('no-damage', flush=True)
+        return 1
+    xdamage.XDamageCreate(connection.dpy, window, _DAMAGE_REPORT_RAW_RECTANGLES)
+    connection.x.XSync(connection.dpy, 0)
+    print('ready', flush=True)
+    lib = connection.x
+    lib.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.POINTER(_XEvent)]
+    event = _XEvent()
+    notify = event_base.value + _DAMAGE_NOTIFY
+    while True:
+        lib.XNextEvent(connection.dpy, ctypes.byref(event))
+        # One request can damage several rectangles; the last says more=0.
+        if event.type == notify and not event.damage.more:
+            sys.stdout.write('%.6f %d %d\n' % (time.monotonic(), event.damage.area.width, event.damage.area.height))
+            sys.stdout.flush()
+
+
+class FrameCounter:
+    """Runs count_frames in a child process (Xlib wants one thread per
+    connection) and collects the times it reports."""
+
+    def __init__(self, display, window, env):
+        self.times = []
+        self._lock = threading.Lock()
+        self.process = harness._spawn([sys.executable, os.path.abspath(__file__), 'count-frames', display, str(window)],
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env, text=True)
+        first = self.process.stdout.readline().strip()
+        if first != 'ready':
+            self.stop()
+            raise harness.HarnessError('frame counter did not start (%r)' % first)
+        self._thread = threading.Thread(target=self._pump, daemon=True)
+        self._thread.start()
+
+    def _pump(self):
+        for line in self.process.stdout:
+            stamp, width, height = line.split()
+            with self._lock:
+                self.times.append((float(stamp), int(width), int(height)))
+
+    def between(self, start, end):
+        with self._lock:
+            return [t for t in self.times if start <= t[0] < end]
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        thread = getattr(self, '_thread', None)
+        if thread is not None:
+            thread.join(timeout=5)
+        self.process.stdout.close()
+
+
+def damage_available(display):
+    xdamage = _load_xdamage()
+    if xdamage is None:
+        return False
+    connection = harness.XConnection(display)
+    try:
+        a, b = ctypes.c_int(), ctypes.c_int()
+        return bool(xdamage.XDamageQueryExtension(connection.dpy, ctypes.byref(a), ctypes.byref(b)))
+    finally:
+        connection.close()
+
+
+# --------------------------------------------------------------------------
+# Reading /proc
+
+def cpu_seconds(pid):
+    """User + system CPU of a process, all its threads, dead ones included;
+    in clock ticks, so 10 ms steps."""
+    with open('/proc/%d/stat' % pid) as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
+
+
+def thread_cpu(pid):
+    """{thread id: (name, seconds on a CPU)} from the scheduler's nanosecond
+    counts. Finer than cpu_seconds, but a thread that ends takes its time
+    along; in a steady window none does (cpu_seconds is kept as a check)."""
+    result = {}
+    for tid in os.listdir('/proc/%d/task' % pid):
+        try:
+            with open('/proc/%d/task/%s/stat' % (pid, tid)) as f:
+                stat = f.read()
+            with open('/proc/%d/task/%s/schedstat' % (pid, tid)) as f:
+                nanoseconds = int(f.read().split()[0])
+        except (OSError, ValueError, IndexError):
+            continue
+        result[tid] = (stat[stat.index('(') + 1:stat.rindex(')')], nanoseconds / 1e9)
+    return result
+
+
+def thread_group(name):
+    """Threads by role: wined3d's command stream thread (which runs the
+    Direct3D commands when Wine's csmt is on, and waits for more by
+    spinning), Mesa's llvmpipe rasterisers, and the rest (the program's own
+    thread, which runs Direct3D itself when csmt is off)."""
+    if name == 'wined3d_cs':
+        return 'wined3d_cs'
+    if name.startswith('llvmpipe'):
+        return 'llvmpipe'
+    return 'main+other'
+
+
+def cpu_by_group(start, end):
+    groups = {'wined3d_cs': 0.0, 'llvmpipe': 0.0, 'main+other': 0.0}
+    for tid, (name, seconds) in end.items():
+        groups[thread_group(name)] += seconds - start.get(tid, (name, 0.0))[1]
+    return groups
+
+
+def machine_busy_seconds():
+    """CPU time the whole machine spent busy (all cores), from /proc/stat:
+    the part of it not spent by the measured processes tells whether
+    something else ran during a run."""
+    with open('/proc/stat') as f:
+        fields = [int(v) for v in f.readline().split()[1:]]
+    idle = fields[3] + fields[4]
+    return (sum(fields[:8]) - idle) / CLOCK_TICKS
+
+
+def peak_working_set(pid):
+    with open('/proc/%d/status' % pid) as f:
+        for line in f:
+            if line.startswith('VmHWM:'):
+                return int(line.split()[1]) * 1024
+    return None
+
+
+def find_process(session, fragment):
+    """The one process of the session's prefix whose command line has
+    fragment in it."""
+    found = [pid for pid, command in harness.prefix_processes(session.prefix) if fragment in command.lower()]
+    if len(found) != 1:
+        raise harness.HarnessError('expected one process with %r in its command line, found %r' % (fragment, found))
+    return found[0]
+
+
+# --------------------------------------------------------------------------
+# One run
+
+def launch_to_first_frame(session, name):
+    """Spawns the program and returns the seconds until the clear colour
+    shows in its client area."""
+    session.move_pointer(*POINTER)
+    probe = PixelProbe(session.xvfb.display)
+    try:
+        spawned = time.monotonic()
+        session.launch()
+        while True:
+            now = time.monotonic()
+            if probe.rgb(*PROBE) == harness.CLEAR_COLOR:
+                return spawned, now - spawned
+            if session.program.poll() is not None:
+                raise harness.HarnessError('%s ended with exit code %d before its first frame'
+                                           % (name, session.program.returncode))
+            if now - spawned > 60:
+                raise harness.HarnessError('%s showed no frame within 60 s' % name)
+            time.sleep(0.002)
+    finally:
+        probe.close()
+
+
+def client_area_under_probe(session, name):
+    """(window, client area) of the program, after making sure that the
+    colour seen was the program's: the pointer and the probe must lie in
+    its client area."""
+    window = session.wait_window(harness.MAIN_TITLE)
+    client = session.client_area(window)
+    for what, point in (('pointer', POINTER), ('probe', PROBE)):
+        if not harness.rect_contains(client, *point):
+            raise harness.HarnessError('the %s %r is outside the client area %r of %s' % (what, point, client, name))
+    return window, client
+
+
+def measure_start(name, exe, base_prefix, extra_env):
+    """A run that ends at the first frame: start-up figures are the noisiest,
+    and these runs are cheap."""
+    session = harness.Session(exe, SOURCE_DIR, base_prefix=base_prefix, extra_env=extra_env)
+    try:
+        session.open()
+        _, first_frame = launch_to_first_frame(session, name)
+        client_area_under_probe(session, name)
+        return {'name': name, 'start_only': True, 'first_frame_s': first_frame}
+    finally:
+        session.cleanup()
+
+
+def measure(name, exe, seconds, settle, expect_text, base_prefix, extra_env):
+    session = harness.Session(exe, SOURCE_DIR, base_prefix=base_prefix, extra_env=extra_env)
+    counter = None
+    try:
+        session.open()
+        spawned, first_frame = launch_to_first_frame(session, name)
+
+        window, client = client_area_under_probe(session, name)
+        children = [c for c in session.x.children(window) if session.x.is_viewable(c)]
+        if damage_available(session.xvfb.display):
+            counter = FrameCounter(session.xvfb.display, children[0], session.x_env)
+
+        exe_pid = find_process(session, os.path.basename(exe).lower())
+        if exe_pid != session.program.pid:
+            raise harness.HarnessError('the exe runs in process %d, not in the one spawned (%d)'
+                                       % (exe_pid, session.program.pid))
+        server_pid = find_process(session, 'wineserver')
+        xvfb_pid = session.xvfb.process.pid
+        pids = {'exe': exe_pid, 'wineserver': server_pid, 'xvfb': xvfb_pid}
+
+        start = max(spawned + settle, time.monotonic())
+        time.sleep(max(0.0, start - time.monotonic()))
+        start = time.monotonic()
+        busy_start = machine_busy_seconds()
+        cpu_start = {k: cpu_seconds(p) for k, p in pids.items()}
+        threads_start = {k: thread_cpu(p) for k, p in pids.items()}
+        time.sleep(max(0.0, spawned + seconds - time.monotonic()))
+        end = time.monotonic()
+        threads_end = {k: thread_cpu(p) for k, p in pids.items()}
+        cpu_end = {k: cpu_seconds(p) for k, p in pids.items()}
+        busy_end = machine_busy_seconds()
+        peak = peak_working_set(exe_pid)
+        if session.program.poll() is not None:
+            raise harness.HarnessError('%s ended during the run (exit code %d)' % (name, session.program.returncode))
+
+        window_seconds = end - start
+        if counter is not None:
+            frames = counter.between(start, end)
+            partial = [f for f in frames if (f[1], f[2]) != harness.CLIENT_SIZE]
+            if partial:
+                raise harness.HarnessError('%s: %d updates of the client area were not whole frames: %r'
+                                           % (name, len(partial), partial[:5]))
+            frame_count, counted = len(frames), 'presented'
+        else:
+            frame_count, counted = window_seconds / FRAME_INTERVAL, 'timer'
+        if frame_count == 0:
+            raise harness.HarnessError('%s presented no frame in the steady window' % name)
+
+        # After the steady window, so that the look costs the run nothing.
+        layout = harness.TextLayout(session.screenshot(client), (POINTER[0] - client[0], POINTER[1] - client[1]))
+        shows_text = layout.text_in_box_only()
+        if shows_text != expect_text:
+            raise harness.HarnessError('%s: expected %s, saw %r' % (name, 'the text' if expect_text else 'no text', layout))
+
+        groups = cpu_by_group(threads_start['exe'], threads_end['exe'])
+        cpu = {k: sum(cpu_by_group(threads_start[k], threads_end[k]).values()) for k in pids}
+        ticks = {k: cpu_end[k] - cpu_start[k] for k in pids}
+        if abs(cpu['exe'] - ticks['exe']) > 0.05 + 0.05 * ticks['exe']:
+            print('  note: %s used %.2f s of CPU by its threads\' counts, %.2f s by the process\'s ticks'
+                  % (name, cpu['exe'], ticks['exe']), flush=True)
+
+        result = {
+            'name': name,
+            'first_frame_s': first_frame,
+            'frames': frame_count,
+            'frames_counted': counted,
+            'window_s': window_seconds,
+            'fps': frame_count / window_seconds,
+            'cpu_ms_per_frame': {k: 1000.0 * cpu[k] / frame_count for k in pids},
+            'exe_threads_ms_per_frame': {k: 1000.0 * v / frame_count for k, v in groups.items()},
+            'cpu_ticks_s': ticks,
+            'cpu_share': {k: cpu[k] / window_seconds for k in pids},
+            # Cores' worth of CPU that other processes used in the window.
+            'others_busy': max(0.0, (busy_end - busy_start) - sum(ticks.values())) / window_seconds,
+            'peak_working_set': peak,
+            'exe_size': os.path.getsize(exe),
+        }
+        return result
+    finally:
+        if counter is not None:
+            counter.stop()
+        session.cleanup()
+
+
+# --------------------------------------------------------------------------
+# Table
+
+def _first_frame_ms(r):
+    return 1000.0 * r['first_frame_s']
+
+
+# (label, value of a run, format, which runs: 'full' the timed runs only,
+# 'all' the start-only ones too, 'quickest' the least of all)
+ROWS = [
+    ('CPU per frame, exe process (ms)', lambda r: r['cpu_ms_per_frame']['exe'], '%.2f', 'full'),
+    ('  of it wined3d_cs thread (ms)', lambda r: r['exe_threads_ms_per_frame']['wined3d_cs'], '%.2f', 'full'),
+    ('  of it llvmpipe threads (ms)', lambda r: r['exe_threads_ms_per_frame']['llvmpipe'], '%.2f', 'full'),
+    ('  of it main+other threads (ms)', lambda r: r['exe_threads_ms_per_frame']['main+other'], '%.2f', 'full'),
+    ('CPU per frame, wineserver (ms)', lambda r: r['cpu_ms_per_frame']['wineserver'], '%.2f', 'full'),
+    ('CPU per frame, Xvfb (ms)', lambda r: r['cpu_ms_per_frame']['xvfb'], '%.2f', 'full'),
+    ('frames presented per second', lambda r: r['fps'], '%.1f', 'full'),
+    ('start to first frame (ms)', _first_frame_ms, '%.0f', 'all'),
+    # Other work on the machine only ever delays a start; the quickest run
+    # is the closest to what the start-up itself costs.
+    ('start to first frame, quickest run (ms)', _first_frame_ms, '%.0f', 'quickest'),
+    ('peak working set (MiB)', lambda r: r['peak_working_set'] / 1048576.0, '%.1f', 'full'),
+    ('executable size (bytes)', lambda r: r['exe_size'], '%d', 'full'),
+]
+
+
+def table(results, names):
+    """Medians per program and the ratios of the first to each other one."""
+    label_width = max(len(row[0]) for row in ROWS)
+    heads = names + ['%s/%s' % (names[0], other) for other in names[1:]]
+    width = max(10, max(len(h) for h in heads) + 2)
+    lines = [' ' * label_width + ''.join(h.rjust(width) for h in heads)]
+    for label, key, fmt, runs in ROWS:
+        values = []
+        for name in names:
+            own = [key(r) for r in results if r['name'] == name and (runs != 'full' or not r.get('start_only'))]
+            if not own:
+                values.append(None)
+            else:
+                values.append(min(own) if runs == 'quickest' else statistics.median(own))
+        cells = [(fmt % v if v is not None else '-').rjust(width) for v in values]
+        for v in values[1:]:
+            cells.append(('%.3f' % (values[0] / v) if v and values[0] is not None else '-').rjust(width))
+        lines.append(label.ljust(label_width) + ''.join(cells))
+    return '\n'.join(lines)
+
+
+def spread(results, names):
+    """min-max of the two main measures, per program, so a reader sees how
+    far the rounds are apart."""
+    lines = []
+    for name in names:
+        own = [r for r in results if r['name'] == name and not r.get('start_only')]
+        cpu = [r['cpu_ms_per_frame']['exe'] for r in own]
+        first = [1000.0 * r['first_frame_s'] for r in results if r['name'] == name]
+        others = [r['others_busy'] for r in own]
+        lines.append('  %-10s CPU/frame %.2f-%.2f ms (other processes busy %.2f-%.2f cores, %d runs), '
+                     'first frame %.0f-%.0f ms (%d starts)'
+                     % (name, min(cpu), max(cpu), min(others), max(others), len(own), min(first), max(first),
+                        len(first)))
+    return '\n'.join(lines)
+
+
+def main(argv):
+    if argv[:1] == ['count-frames']:
+        return count_frames(argv[1], int(argv[2]))
+
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument('--rounds', type=int, default=5)
+    parser.add_argument('--seconds', type=float, default=20.0, help='length of each run, from spawning the program')
+    parser.add_argument('--settle', type=float, default=3.0, help='start of the steady window, from spawning')
+    parser.add_argument('--starts', type=int, default=5,
+                        help='extra rounds that end at the first frame, for the start-up figures')
+    parser.add_argument('--gap', type=float, default=1.0,
+                        help='seconds of rest between runs, so one run\'s teardown does not overlap the next start')
+    parser.add_argument('--program', default=os.path.join(BUILD_DIR, 'vexalune.exe'))
+    parser.add_argument('--floor-a', default=os.path.join(BUILD_DIR, 'bench', 'floor_a.exe'))
+    parser.add_argument('--floor-b', default=os.path.join(BUILD_DIR, 'bench', 'floor_b.exe'))
+    parser.add_argument('--extra', action='append', default=[], metavar='NAME=EXE[:notext]',
+                        help='another program in the rotation (investigation builds); ":notext" if it draws no text')
+    parser.add_argument('--prefix', default=os.path.join(BUILD_DIR, 'wineprefix'),
+                        help='the Wine prefix each run copies')
+    parser.add_argument('--csmt', choices=('default', 'off'), default='default',
+                        help="Wine's Direct3D command stream thread: as Wine has it (on), or off "
+                             "(WINE_D3D_CONFIG=csmt=0), which shows the frame's own work - see the README")
+    parser.add_argument('--json', help='also write every run to this file')
+    args = parser.parse_args(argv)
+    if args.settle >= args.seconds:
+        parser.error('--settle must be less than --seconds')
+
+    programs = [('program', args.program, True), ('floor A', args.floor_a, True), ('floor B', args.floor_b, False)]
+    for extra in args.extra:
+        name, _, path = extra.partition('=')
+        text = not path.endswith(':notext')
+        programs.append((name, path[:-len(':notext')] if not text else path, text))
+    for name, path, _ in programs:
+        if not os.path.isfile(path):
+            parser.error('%s: no file %s (build it first)' % (name, path))
+
+    extra_env = {'WINE_D3D_CONFIG': 'csmt=0'} if args.csmt == 'off' else {}
+    harness.end_sessions_on_termination()
+    names = [p[0] for p in programs]
+    print('%d rounds x %d programs x %.0f s, steady window from %.0f s, then %d rounds of starts only, csmt %s; '
+          'load average before: %s'
+          % (args.rounds, len(programs), args.seconds, args.settle, args.starts, args.csmt,
+             ' '.join('%.2f' % v for v in os.getloadavg())),
+          flush=True)
+    results = []
+    for round_number in range(args.rounds):
+        shift = round_number % len(programs)
+        for name, path, text in programs[shift:] + programs[:shift]:
+            time.sleep(args.gap)
+            result = measure(name, os.path.abspath(path), args.seconds, args.settle, text, os.path.abspath(args.prefix),
+                             extra_env)
+            result['round'] = round_number + 1
+            results.append(result)
+            threads = result['exe_threads_ms_per_frame']
+            print('round %d %-10s first frame %5.0f ms  %5.1f frames/s  CPU/frame: exe %.2f ms (wined3d_cs %.2f, '
+                  'llvmpipe %.2f, main+other %.2f), wineserver %.2f ms, Xvfb %.2f ms  VmHWM %.1f MiB  '
+                  'others busy %.2f cores'
+                  % (round_number + 1, name, 1000 * result['first_frame_s'], result['fps'],
+                     result['cpu_ms_per_frame']['exe'], threads['wined3d_cs'], threads['llvmpipe'],
+                     threads['main+other'], result['cpu_ms_per_frame']['wineserver'],
+                     result['cpu_ms_per_frame']['xvfb'], result['peak_working_set'] / 1048576.0,
+                     result['others_busy']), flush=True)
+
+    for round_number in range(args.starts):
+        shift = round_number % len(programs)
+        for name, path, _ in programs[shift:] + programs[:shift]:
+            time.sleep(args.gap)
+            result = measure_start(name, os.path.abspath(path), os.path.abspath(args.prefix), extra_env)
+            results.append(result)
+            print('start %d %-10s first frame %5.0f ms' % (round_number + 1, name, 1000 * result['first_frame_s']),
+                  flush=True)
+
+    counted = {r['frames_counted'] for r in results if not r.get('start_only')}
+    print()
+    print('Medians over %d rounds (%.0f s runs, steady window %.0f-%.0f s; start-up over these and %d more starts; '
+          'csmt %s):' % (args.rounds, args.seconds, args.settle, args.seconds, args.starts, args.csmt))
+    print(table(results, names))
+    if counted == {'presented'}:
+        print('Frames: counted as presented (X DAMAGE updates of the client area).')
+    else:
+        print('Frames: NOT counted - X DAMAGE unavailable; taken as steady-window time / 33 ms.')
+    print('Spread over rounds:')
+    print(spread(results, names))
+    print('Load average after: %s' % ' '.join('%.2f' % v for v in os.getloadavg()))
+    if args.json:
+        with open(args.json, 'w') as f:
+            json.dump(results, f, indent=1)
+    return 0
+
+
+if __name__ == '__main__':
+    try:
+        sys.exit(main(sys.argv[1:]))
+    except harness.HarnessError as error:
+        print('benchmark: %s' % error, file=sys.stderr)
+        sys.exit(1)
