@@ -9,6 +9,9 @@
 # Either way the program's exit code is printed and is the script's own.
 #
 #   scripts/run.sh [--screenshot FILE.png]   (the PNG only without a display)
+#                  [--csmt off|default]      (Wine's Direct3D thread: off, the
+#                                             default here, or as Wine has it;
+#                                             see scripts/wine-env.sh)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -18,7 +21,8 @@ screenshot=()
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --screenshot) screenshot=(--screenshot "$2"); shift 2 ;;
-    *) echo "usage: $0 [--screenshot FILE.png]" >&2; exit 2 ;;
+    --csmt) export VEXALUNE_WINE_CSMT="$2"; shift 2 ;;
+    *) echo "usage: $0 [--screenshot FILE.png] [--csmt off|default]" >&2; exit 2 ;;
   esac
 done
 
