@@ -25,9 +25,12 @@ function(vexalune_split_debug_info target)
     message(FATAL_ERROR "no objcopy for ${CMAKE_CXX_COMPILER}")
   endif()
   set(exe $<TARGET_FILE:${target}>)
+  # objcopy writes the current time into the PE header of what it makes,
+  # unless SOURCE_DATE_EPOCH gives one: 0, as the linker leaves it.
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${exe} ${exe}.debug
-    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${exe}.debug ${exe}
+    COMMAND ${objcopy} --only-keep-debug ${exe} ${exe}.debug
+    COMMAND ${objcopy} --strip-all --add-gnu-debuglink=${exe}.debug ${exe}
     BYPRODUCTS ${CMAKE_CURRENT_BINARY_DIR}/${target}${CMAKE_EXECUTABLE_SUFFIX}.debug
     COMMENT "Stripping ${target}; symbols in ${target}.exe.debug"
     VERBATIM)

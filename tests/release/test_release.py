@@ -102,6 +102,17 @@ class StrippedExes(unittest.TestCase):
                 self.assertEqual([n for n in names if n.startswith('.debug')], [], 'debug sections left in %s' % exe)
                 self.assertEqual(symbols, 0, 'symbols left in %s' % exe)
 
+    def test_no_time_stamp_in_exe_or_debug_file(self):
+        # The linker is told to leave it 0; objcopy, which strips, writes
+        # the current time there unless told otherwise.
+        for bits in BUILDS:
+            for path in self.paths(bits):
+                with self.subTest(file=path):
+                    data = read(path)
+                    stamp, = struct.unpack_from('<I', data, struct.unpack_from('<I', data, 0x3C)[0] + 8)
+                    print('%s: PE time stamp %d' % (path, stamp))
+                    self.assertEqual(stamp, 0)
+
     def test_exe_names_its_debug_file_with_its_crc(self):
         for bits in BUILDS:
             with self.subTest(build=bits):
