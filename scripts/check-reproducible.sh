@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Builds the program twice from scratch for each target, in two different
-# directories, and checks that the executables are byte-identical.
+# Checks that the release files come out byte-identical from another build:
+# the stripped exe, its debug file and (32-bit) the Windows archive of the
+# build tree (build/win32, build/win64; brought up to date first, which is
+# cheap after scripts/test.sh) against one clean build of the same sources
+# in a temporary directory, at another path.
 #   scripts/check-reproducible.sh [win32|win64 ...]   (default: both)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -10,21 +13,41 @@ presets=("$@")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# The files of a release, relative to the build tree.
+release_files() {
+  local dir=$1
+  echo vexalune.exe
+  echo vexalune.exe.debug
+  (cd "$dir" && ls Vexalune-*-win32.zip 2>/dev/null) || true
+}
+
 status=0
 for preset in "${presets[@]}"; do
-  sums=()
-  for attempt in first second; do
-    dir="$work/$preset-$attempt"
-    cmake -S "$root" -B "$dir" --preset "$preset" -DVEXALUNE_TESTS=OFF >/dev/null
-    cmake --build "$dir" --target vexalune >/dev/null
-    sums+=("$(sha256sum < "$dir/vexalune.exe" | cut -d' ' -f1)")
-  done
-  if [[ "${sums[0]}" == "${sums[1]}" ]]; then
-    echo "$preset: identical (sha256 ${sums[0]})"
-  else
-    echo "$preset: DIFFERENT (${sums[0]} vs ${sums[1]})"
-    cmp -l "$work/$preset-first/vexalune.exe" "$work/$preset-second/vexalune.exe" | head -5
+  ours="$root/build/$preset"
+  fresh="$work/$preset"
+  [[ -f "$ours/CMakeCache.txt" ]] || cmake -S "$root" --preset "$preset" >/dev/null
+  targets=(vexalune)
+  [[ $preset == win32 ]] && targets+=(package)
+  cmake --build "$ours" --target "${targets[@]}" >/dev/null
+  cmake -S "$root" -B "$fresh" --preset "$preset" -DVEXALUNE_TESTS=OFF >/dev/null
+  cmake --build "$fresh" --target "${targets[@]}" >/dev/null
+
+  mapfile -t files < <(release_files "$ours")
+  if [[ $preset == win32 && ${#files[@]} -ne 3 ]]; then
+    echo "$preset: no archive in $ours"
     status=1
   fi
+  for file in "${files[@]}"; do
+    if [[ ! -f "$fresh/$file" ]]; then
+      echo "$preset: $file: missing from the clean build"
+      status=1
+    elif cmp -s "$ours/$file" "$fresh/$file"; then
+      echo "$preset: $file: identical ($(stat -c %s "$ours/$file") bytes, sha256 $(sha256sum < "$ours/$file" | cut -d' ' -f1))"
+    else
+      echo "$preset: $file: DIFFERENT ($(sha256sum < "$ours/$file" | cut -c1-16) vs $(sha256sum < "$fresh/$file" | cut -c1-16)); first differing bytes:"
+      cmp -l "$ours/$file" "$fresh/$file" | head -5 || true
+      status=1
+    fi
+  done
 done
 exit $status
