@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds both presets and runs every test of the 64-bit build under Wine:
 # unit tests, tests against Wine's real platform, resource and end-to-end
-# tests. Exits non-zero when anything fails.
+# tests. Exits non-zero when anything fails. Extra arguments go to ctest
+# (e.g. -j2, -R e2e).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
+started=$SECONDS
 
 scripts/deps.sh
 
@@ -16,12 +18,17 @@ done
 source scripts/wine-env.sh
 vexalune_ensure_prefix
 
-# Tests that need a window get a private virtual display, whatever $DISPLAY
-# says: they must not pop up on a real desktop, nor depend on one.
-exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
-xvfb_pid=$!
-read -r -t 10 display_number <&3
-trap 'kill "$xvfb_pid" 2>/dev/null; /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
-export DISPLAY=":$display_number"
+# Tests that need a window share a private desktop (Xvfb and openbox), whatever
+# $DISPLAY says: they must not pop up on a real desktop, nor depend on one. The
+# end-to-end tests start desktops of their own. The desktop ends with this
+# script, also when it is killed.
+exec 3< <(exec /usr/bin/python3 tests/support/desktop.py serve)
+desktop_pid=$!
+trap 'kill "$desktop_pid" 2>/dev/null; "$WINESERVER" -k 2>/dev/null || true' EXIT
+read -r -t 60 display <&3
+export DISPLAY="$display"
 
-ctest --test-dir build/win64 --output-on-failure "$@"
+status=0
+ctest --test-dir build/win64 --output-on-failure "$@" || status=$?
+echo "test.sh: $((SECONDS - started)) s wall time (ctest $*), exit status $status"
+exit "$status"
