@@ -172,7 +172,7 @@ HRESULT DeviceResources::Hold(bool held, HRESULT result)
 
 // ---- Sprite ----
 
-FakeSprite::FakeSprite(Environment& environment) : D3DFake(environment, "sprite") {}
+FakeSprite::FakeSprite(Environment& environment) : D3DXObjectFake(environment, "sprite") {}
 
 HRESULT FakeSprite::Begin(DWORD flags)
 {
@@ -184,56 +184,38 @@ HRESULT FakeSprite::End()
     return Call("End", "");
 }
 
-HRESULT FakeSprite::OnLostDevice()
-{
-    return resources.Hold(false, Call("OnLostDevice", ""));
-}
-
-HRESULT FakeSprite::OnResetDevice()
-{
-    return resources.Hold(true, Call("OnResetDevice", ""));
-}
-
 #define D3D_FAKES_DEFINE_SPRITE(result, method, parameters) FAKES_DEFINE(FakeSprite, result, method, parameters)
 D3D_FAKES_SPRITE_UNEXPECTED(D3D_FAKES_DEFINE_SPRITE)
 
 // ---- Font ----
 
-FakeFont::FakeFont(Environment& environment) : D3DFake(environment, "font") {}
+FakeFont::FakeFont(Environment& environment) : D3DXObjectFake(environment, "font") {}
 
 INT FakeFont::DrawTextA(ID3DXSprite* sprite, const char* text, INT count, RECT* rect, DWORD format, D3DCOLOR color)
 {
-    DrawnText drawnText{environment_.NameOf(sprite), count < 0 ? std::string(text) : std::string(text, count), {},
-                        count, rect != nullptr ? *rect : RECT{}, format, color};
-    const HRESULT result = environment_.failures.Next("font.DrawTextA");
-    Log("DrawTextA", drawnText.sprite + ", \"" + Bytes(drawnText.text) + "\", " + std::to_string(count) + ", " +
-                         Rect(rect) + ", " + Hex(format) + ", " + Hex(color),
-        result);
-    drawn.push_back(std::move(drawnText));
-    // The height of the text drawn; zero tells the caller it failed.
-    return FAILED(result) ? 0 : 24;
+    const std::string bytes = count < 0 ? std::string(text) : std::string(text, count);
+    return Draw("DrawTextA", DrawnText{environment_.NameOf(sprite), bytes, {}, count, rect != nullptr ? *rect : RECT{},
+                                       format, color},
+                "\"" + Bytes(bytes) + "\"", rect);
 }
 
 INT FakeFont::DrawTextW(ID3DXSprite* sprite, const WCHAR* text, INT count, RECT* rect, DWORD format, D3DCOLOR color)
 {
-    DrawnText drawnText{environment_.NameOf(sprite), {}, count < 0 ? std::wstring(text) : std::wstring(text, count),
-                        count, rect != nullptr ? *rect : RECT{}, format, color};
-    const HRESULT result = environment_.failures.Next("font.DrawTextW");
-    Log("DrawTextW", drawnText.sprite + ", {" + WideHex(drawnText.wideText) + "}, " + std::to_string(count) + ", " +
-                         Rect(rect) + ", " + Hex(format) + ", " + Hex(color),
+    const std::wstring wide = count < 0 ? std::wstring(text) : std::wstring(text, count);
+    return Draw("DrawTextW", DrawnText{environment_.NameOf(sprite), {}, wide, count, rect != nullptr ? *rect : RECT{},
+                                       format, color},
+                "{" + WideHex(wide) + "}", rect);
+}
+
+INT FakeFont::Draw(const char* method, DrawnText drawnText, const std::string& shownText, const RECT* rect)
+{
+    const HRESULT result = environment_.failures.Next(std::string("font.") + method);
+    Log(method, drawnText.sprite + ", " + shownText + ", " + std::to_string(drawnText.count) + ", " +
+                    Rect(rect) + ", " + Hex(drawnText.format) + ", " + Hex(drawnText.color),
         result);
     drawn.push_back(std::move(drawnText));
+    // The height of the text drawn; zero tells the caller it failed.
     return FAILED(result) ? 0 : 24;
-}
-
-HRESULT FakeFont::OnLostDevice()
-{
-    return resources.Hold(false, Call("OnLostDevice", ""));
-}
-
-HRESULT FakeFont::OnResetDevice()
-{
-    return resources.Hold(true, Call("OnResetDevice", ""));
 }
 
 #define D3D_FAKES_DEFINE_FONT(result, method, parameters) FAKES_DEFINE(FakeFont, result, method, parameters)
@@ -262,17 +244,6 @@ std::string Environment::NameOf(const void* object) const
 
 namespace {
 
-Environment& Active(const char* function)
-{
-    Environment* environment = Environment::Current();
-    if (environment == nullptr) {
-        // Nothing sensible can be handed out; stop the test here.
-        std::fprintf(stderr, "%s called without a d3d_fakes::Environment\n", function);
-        std::abort();
-    }
-    return *environment;
-}
-
 D3DXMATRIX* MakeMatrix(Environment& environment, D3DXMATRIX* out)
 {
     const float base = 1000.0f * static_cast<float>(environment.madeMatrices.size() + 1);
@@ -290,7 +261,7 @@ using d3d_fakes::Environment;
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion)
 {
-    Environment& environment = d3d_fakes::Active("Direct3DCreate9");
+    Environment& environment = Environment::Active("Direct3DCreate9");
     const std::string call = "Direct3DCreate9(" + std::to_string(sdkVersion) + ")";
     if (FAILED(environment.failures.Next("Direct3DCreate9"))) {
         environment.log.Add(call + " -> null");
@@ -302,7 +273,7 @@ IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion)
 
 HRESULT WINAPI D3DXCreateSprite(IDirect3DDevice9* device, ID3DXSprite** sprite)
 {
-    Environment& environment = d3d_fakes::Active("D3DXCreateSprite");
+    Environment& environment = Environment::Active("D3DXCreateSprite");
     const HRESULT result = environment.failures.Next("D3DXCreateSprite");
     environment.session.LogEntryPoint("D3DXCreateSprite(" + environment.NameOf(device) + ")", result);
     if (FAILED(result))
@@ -317,7 +288,7 @@ HRESULT WINAPI D3DXCreateFontA(IDirect3DDevice9* device, INT height, UINT width,
                                WINBOOL italic, DWORD charset, DWORD precision, DWORD quality, DWORD pitchAndFamily,
                                const char* faceName, ID3DXFont** font)
 {
-    Environment& environment = d3d_fakes::Active("D3DXCreateFontA");
+    Environment& environment = Environment::Active("D3DXCreateFontA");
     d3d_fakes::FontRequest request{environment.NameOf(device), height, width, weight, mipLevels, italic,
                                    charset, precision, quality, pitchAndFamily, faceName != nullptr ? faceName : ""};
     const HRESULT result = environment.failures.Next("D3DXCreateFontA");
@@ -337,7 +308,7 @@ HRESULT WINAPI D3DXCreateFontA(IDirect3DDevice9* device, INT height, UINT width,
 
 D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovRH(D3DXMATRIX* out, FLOAT fovY, FLOAT aspect, FLOAT zNear, FLOAT zFar)
 {
-    Environment& environment = d3d_fakes::Active("D3DXMatrixPerspectiveFovRH");
+    Environment& environment = Environment::Active("D3DXMatrixPerspectiveFovRH");
     environment.perspectiveRequests.push_back({fovY, aspect, zNear, zFar});
     environment.log.Add("D3DXMatrixPerspectiveFovRH(" + d3d_fakes::Float(fovY) + ", " + d3d_fakes::Float(aspect) +
                         ", " + d3d_fakes::Float(zNear) + ", " + d3d_fakes::Float(zFar) + ")");
@@ -347,7 +318,7 @@ D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovRH(D3DXMATRIX* out, FLOAT fovY, FLOAT
 D3DXMATRIX* WINAPI D3DXMatrixLookAtRH(D3DXMATRIX* out, const D3DXVECTOR3* eye, const D3DXVECTOR3* at,
                                       const D3DXVECTOR3* up)
 {
-    Environment& environment = d3d_fakes::Active("D3DXMatrixLookAtRH");
+    Environment& environment = Environment::Active("D3DXMatrixLookAtRH");
     environment.lookAtRequests.push_back({*eye, *at, *up});
     environment.log.Add("D3DXMatrixLookAtRH(" + d3d_fakes::Vector(*eye) + ", " + d3d_fakes::Vector(*at) + ", " +
                         d3d_fakes::Vector(*up) + ")");

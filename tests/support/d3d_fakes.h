@@ -232,6 +232,22 @@ private:
     bool held_ = false;
 };
 
+// A D3DX object made on the device: a sprite or a font, which give up
+// their device resources on OnLostDevice and take them again on
+// OnResetDevice.
+template <typename Interface>
+class D3DXObjectFake : public Interface, public D3DFake {
+public:
+    D3DXObjectFake(Environment& environment, std::string name) : D3DFake(environment, std::move(name)) {}
+
+    DeviceResources resources;
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+    HRESULT STDMETHODCALLTYPE OnLostDevice() override { return resources.Hold(false, Call("OnLostDevice", "")); }
+    HRESULT STDMETHODCALLTYPE OnResetDevice() override { return resources.Hold(true, Call("OnResetDevice", "")); }
+};
+
 #define D3D_FAKES_SPRITE_UNEXPECTED(X)                                                                    \
     X(HRESULT, QueryInterface, (REFIID, void**))                                                         \
     X(HRESULT, GetDevice, (IDirect3DDevice9**))                                                          \
@@ -242,18 +258,12 @@ private:
     X(HRESULT, Draw, (IDirect3DTexture9*, const RECT*, const D3DXVECTOR3*, const D3DXVECTOR3*, D3DCOLOR)) \
     X(HRESULT, Flush, ())
 
-class FakeSprite final : public ID3DXSprite, public D3DFake {
+class FakeSprite final : public D3DXObjectFake<ID3DXSprite> {
 public:
     explicit FakeSprite(Environment& environment);
 
-    DeviceResources resources;
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
     HRESULT STDMETHODCALLTYPE Begin(DWORD flags) override;
     HRESULT STDMETHODCALLTYPE End() override;
-    HRESULT STDMETHODCALLTYPE OnLostDevice() override;
-    HRESULT STDMETHODCALLTYPE OnResetDevice() override;
     D3D_FAKES_SPRITE_UNEXPECTED(FAKES_DECLARE)
 };
 
@@ -283,22 +293,22 @@ struct DrawnText {
     D3DCOLOR color;
 };
 
-class FakeFont final : public ID3DXFont, public D3DFake {
+class FakeFont final : public D3DXObjectFake<ID3DXFont> {
 public:
     explicit FakeFont(Environment& environment);
 
-    DeviceResources resources;
     std::vector<DrawnText> drawn;
 
-    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
     INT STDMETHODCALLTYPE DrawTextA(ID3DXSprite* sprite, const char* text, INT count, RECT* rect, DWORD format,
                                     D3DCOLOR color) override;
     INT STDMETHODCALLTYPE DrawTextW(ID3DXSprite* sprite, const WCHAR* text, INT count, RECT* rect, DWORD format,
                                     D3DCOLOR color) override;
-    HRESULT STDMETHODCALLTYPE OnLostDevice() override;
-    HRESULT STDMETHODCALLTYPE OnResetDevice() override;
     D3D_FAKES_FONT_UNEXPECTED(FAKES_DECLARE)
+
+private:
+    // Logs and keeps one DrawTextA or DrawTextW call; `shownText` is its
+    // text as the log shows it.
+    INT Draw(const char* method, DrawnText drawnText, const std::string& shownText, const RECT* rect);
 };
 
 // The arguments of one D3DXCreateFontA call.

@@ -82,14 +82,7 @@ DINPUT_FAKES_DIRECTINPUT_UNEXPECTED(DINPUT_FAKES_DEFINE_DIRECTINPUT)
 // Replaces dinput8.dll's entry point for the whole test program.
 HRESULT WINAPI DirectInput8Create(HINSTANCE instance, DWORD version, REFIID iid, LPVOID* out, LPUNKNOWN outer)
 {
-    using dinput_fakes::DInputFakes;
-    DInputFakes* fakes = DInputFakes::Current();
-    if (fakes == nullptr) {
-        ADD_FAILURE() << "DirectInput8Create called with no DInputFakes in place";
-        if (out != nullptr)
-            *out = nullptr;
-        return E_FAIL;
-    }
+    dinput_fakes::DInputFakes* fakes = &dinput_fakes::DInputFakes::Active("DirectInput8Create");
     fakes->createCalls.push_back({instance, version, iid, out, outer});
     const HRESULT result = fakes->session.failures.Next("DirectInput8Create");
     fakes->session.LogEntryPoint("DirectInput8Create(" + fakes::Hex(version) + ")", result);

@@ -68,6 +68,10 @@ FakeDirectSound::FakeDirectSound(DSoundFakes& fakes) : fakes::FakeObject(fakes.s
 {
 }
 
+#define DSOUND_FAKES_DEFINE_DIRECTSOUND(result, method, parameters) \
+    FAKES_DEFINE(FakeDirectSound, result, method, parameters)
+DSOUND_FAKES_DIRECTSOUND_UNEXPECTED(DSOUND_FAKES_DEFINE_DIRECTSOUND)
+
 HRESULT FakeDirectSound::CreateSoundBuffer(LPCDSBUFFERDESC description, LPLPDIRECTSOUNDBUFFER buffer,
                                            IUnknown* outer)
 {
@@ -86,23 +90,12 @@ HRESULT FakeDirectSound::SetCooperativeLevel(HWND window, DWORD level)
     return Call("SetCooperativeLevel", fakes::Hex(reinterpret_cast<uintptr_t>(window)) + ", " + std::to_string(level));
 }
 
-#define DSOUND_FAKES_DEFINE_DIRECTSOUND(result, method, parameters) \
-    FAKES_DEFINE(FakeDirectSound, result, method, parameters)
-DSOUND_FAKES_DIRECTSOUND_UNEXPECTED(DSOUND_FAKES_DEFINE_DIRECTSOUND)
-
 } // namespace dsound_fakes
 
 // Replaces dsound.dll's entry point for the whole test program.
 HRESULT WINAPI DirectSoundCreate8(LPCGUID device, LPDIRECTSOUND8* out, LPUNKNOWN outer)
 {
-    using dsound_fakes::DSoundFakes;
-    DSoundFakes* fakes = DSoundFakes::Current();
-    if (fakes == nullptr) {
-        ADD_FAILURE() << "DirectSoundCreate8 called with no DSoundFakes in place";
-        if (out != nullptr)
-            *out = nullptr;
-        return E_FAIL;
-    }
+    dsound_fakes::DSoundFakes* fakes = &dsound_fakes::DSoundFakes::Active("DirectSoundCreate8");
     fakes->createCalls.push_back({device, out, outer});
     const HRESULT result = fakes->session.failures.Next("DirectSoundCreate8");
     fakes->session.LogEntryPoint(std::string("DirectSoundCreate8(") + (device == nullptr ? "null" : "a GUID") + ")",

@@ -146,6 +146,16 @@ template <typename Family>
 class CurrentFamily {
 public:
     static Family* Current() { return current_; }
+    // The current set, for its entry points: without one they have nothing
+    // sensible to hand out, and the test program stops.
+    static Family& Active(const char* entryPoint)
+    {
+        if (current_ == nullptr) {
+            std::fprintf(stderr, "%s called without its fakes in place\n", entryPoint);
+            std::abort();
+        }
+        return *current_;
+    }
 
 protected:
     CurrentFamily()
