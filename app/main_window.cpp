@@ -4,6 +4,10 @@
 #include "app/window_proc.h"
 #include "res/resource.h"
 
+// The release target is 32-bit; there the class record must be the full
+// 48 bytes that cbSize announces.
+static_assert(sizeof(void*) != 4 || sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA must be the 48-byte record");
+
 HINSTANCE g_instance = nullptr;
 HWND g_mainWindow = nullptr;
 char g_titleText[100];

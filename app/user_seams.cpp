@@ -4,3 +4,8 @@ BOOL ReadCursorPos(POINT* point)
 {
     return GetCursorPos(point);
 }
+
+BOOL ReadNextMessage(MSG* message)
+{
+    return GetMessageA(message, nullptr, 0, 0);
+}

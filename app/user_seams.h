@@ -6,3 +6,7 @@
 
 // GetCursorPos.
 BOOL ReadCursorPos(POINT* point);
+
+// GetMessageA for every window of the thread: above 0 for a message, 0 for
+// WM_QUIT, -1 on an error.
+BOOL ReadNextMessage(MSG* message);

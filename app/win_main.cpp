@@ -4,6 +4,7 @@
 
 #include "app/main_window.h"
 #include "app/subsystems.h"
+#include "app/user_seams.h"
 #include "res/resource.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
@@ -19,13 +20,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
         return 0;
 
     MSG message = {};
+    BOOL received;
     // GetMessageA answers -1 only for invalid arguments; "> 0" keeps even
     // that from turning into an endless loop.
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while ((received = ReadNextMessage(&message)) > 0) {
         if (!TranslateAcceleratorA(message.hwnd, accelerators, &message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
     }
-    return static_cast<int>(message.wParam);
+    // Only WM_QUIT carries an exit code; after an error `message` still
+    // holds the last message dispatched, a timer's id, say.
+    return received == 0 ? static_cast<int>(message.wParam) : 0;
 }

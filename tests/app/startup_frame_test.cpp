@@ -19,7 +19,8 @@
 #include "graphics/text.h"
 #include "input/keyboard_input.h"
 #include "sound/sound_device.h"
-#include "support/d3d_fakes.h"
+#include "tests/support/d3d_fakes.h"
+#include "tests/support/message_pump.h"
 
 using ::testing::ElementsAre;
 
@@ -71,7 +72,6 @@ struct Script {
     bool destroyWindowDuringKeyboard = false; // as the user can from its message box
     bool cursorReadable = true;
     POINT cursor = {0, 0}; // screen coordinates
-    d3d_fakes::FakeFont* font = nullptr;
 };
 Script g_script;
 
@@ -98,9 +98,9 @@ bool CreateTextFont(int height, int width, bool bold, std::string faceName, ID3D
          "," + HexBytes(faceName) + "," + (font == &g_font ? "&g_font" : "?") + ")");
     if (!g_script.fontCreated)
         return false;
-    g_script.font->AddRef();
-    *font = g_script.font;
-    return true;
+    // A font from the D3DX doubles, whose references the test can count.
+    return SUCCEEDED(D3DXCreateFontA(nullptr, height, width, FW_NORMAL, 0, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, faceName.c_str(), font));
 }
 void BeginSprite() { Step("BeginSprite"); }
 void DrawTextAt(std::string text, LONG left, LONG top, LONG right, LONG bottom, DWORD format, D3DCOLOR color)
@@ -188,7 +188,6 @@ protected:
     void SetUp() override
     {
         g_script = Script();
-        g_script.font = &environment_.font;
         // A window at a known place, so client coordinates are predictable.
         g_mainWindow = CreateWindowExA(0, "SubsystemsTest", "", WS_POPUP | WS_VISIBLE, 100, 50, 640, 480, nullptr,
                                        nullptr, GetModuleHandleA(nullptr), nullptr);
@@ -204,16 +203,15 @@ protected:
     {
         if (IsWindow(g_mainWindow))
             DestroyWindow(g_mainWindow);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        }
+        DiscardMessages();
         // Whatever a test left behind, without recording it.
         delete g_graphics;
         g_graphics = nullptr;
         g_font = nullptr;
     }
 
-    d3d_fakes::Environment environment_;
+    fakes::Session session_;
+    d3d_fakes::Environment environment_{session_};
 };
 
 // "ＭＳ ゴシック" in code page 932.
@@ -232,7 +230,7 @@ TEST_F(Subsystems, StartUpBringsUpGraphicsFontKeyboardAndSoundInOrder)
                                      std::string("CreateTextFont(24,12,0,") + kFaceName + ",&g_font)",
                                      "InitKeyboard", "InitSound"));
     EXPECT_NE(g_graphics, nullptr);
-    EXPECT_EQ(g_font, &environment_.font);
+    EXPECT_EQ(g_font, environment_.font.get());
 }
 
 TEST_F(Subsystems, StartUpStopsAtAFailedFontOrKeyboardAndIgnoresSound)
@@ -273,15 +271,19 @@ TEST_F(Subsystems, ShutdownKillsTheTimerFirstThenReleasesInOrder)
 {
     ASSERT_TRUE(InitSubsystems());
     SetTimer(g_mainWindow, kFrameTimerId, kFrameIntervalMs, nullptr);
-    const LONG fontRefs = environment_.font.refs;
+    // The font's Release among the steps, to see where it comes.
+    environment_.log.SetObserver([](const std::string& call) {
+        if (call == "font.Release()")
+            Step(call);
+    });
     Steps().clear();
 
     ShutdownSubsystems();
+    environment_.log.SetObserver(nullptr);
 
-    EXPECT_THAT(Steps(), ElementsAre("~SoundDevice", "~KeyboardInput", "~GraphicsDevice"));
-    EXPECT_EQ(environment_.font.refs, fontRefs - 1);
-    // The font went between the keyboard and the graphics device.
-    EXPECT_THAT(environment_.log.Matching("font.Release"), ElementsAre("font.Release()"));
+    // The font lives on the device: it goes before the graphics device.
+    EXPECT_THAT(Steps(), ElementsAre("~SoundDevice", "~KeyboardInput", "font.Release()", "~GraphicsDevice"));
+    EXPECT_EQ(environment_.font->Refs(), 0);
     EXPECT_EQ(g_sound, nullptr);
     EXPECT_EQ(g_keyboard, nullptr);
     EXPECT_EQ(g_font, nullptr);
@@ -303,7 +305,7 @@ TEST_F(Subsystems, WindowClosedDuringKeyboardStartUpLeavesTheRestAlone)
                                      std::string("CreateTextFont(24,12,0,") + kFaceName + ",&g_font)",
                                      "InitKeyboard", "~SoundDevice", "~KeyboardInput", "~GraphicsDevice"));
     EXPECT_EQ(g_sound, nullptr);
-    EXPECT_EQ(environment_.font.refs, 0);
+    EXPECT_EQ(environment_.font->Refs(), 0);
     // The quit message is waiting for the main loop, which then ends at once.
     MSG quit;
     ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));

@@ -11,7 +11,8 @@
 #include "app/main_window.h"
 #include "app/window_proc.h"
 #include "res/resource.h"
-#include "support/message_box_watcher.h"
+#include "tests/support/dialog_watcher.h"
+#include "tests/support/message_pump.h"
 
 namespace {
 
@@ -36,94 +37,6 @@ std::wstring WindowTextW(HWND window)
     return text;
 }
 
-std::string ClassNameOf(HWND window)
-{
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof(name));
-    return name;
-}
-
-// Dispatches what is queued, for at most `ms` milliseconds or until `done`.
-template <typename Done>
-void PumpUntil(DWORD ms, Done done)
-{
-    const DWORD start = GetTickCount();
-    while (!done() && GetTickCount() - start < ms) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                PostQuitMessage(static_cast<int>(message.wParam));
-                return;
-            }
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-}
-
-// Sees every dialog this thread activates (the About box), records its
-// caption and closes it with `closeWith` (a WM_COMMAND id), as a user would.
-class DialogWatcher {
-public:
-    struct Seen {
-        HWND window;
-        std::wstring caption;
-    };
-
-    explicit DialogWatcher(WORD closeWith) : closeWith_(closeWith)
-    {
-        current_ = this;
-        hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId());
-    }
-    ~DialogWatcher()
-    {
-        UnhookWindowsHookEx(hook_);
-        current_ = nullptr;
-    }
-    const std::vector<Seen>& dialogs() const { return dialogs_; }
-
-private:
-    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
-    {
-        HWND window = reinterpret_cast<HWND>(wParam);
-        if (code == HCBT_ACTIVATE && current_ != nullptr && ClassNameOf(window) == "#32770") {
-            current_->dialogs_.push_back({window, WindowTextW(window)});
-            PostMessageA(window, WM_COMMAND, MAKEWPARAM(current_->closeWith_, BN_CLICKED), 0);
-        }
-        return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
-
-    static DialogWatcher* current_;
-    HHOOK hook_;
-    WORD closeWith_;
-    std::vector<Seen> dialogs_;
-};
-DialogWatcher* DialogWatcher::current_ = nullptr;
-
-// Refuses the creation of every window of one class, as user32 lets a
-// computer-based-training hook do.
-class WindowCreationRefuser {
-public:
-    explicit WindowCreationRefuser(const char* className)
-    {
-        className_ = className;
-        hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId());
-    }
-    ~WindowCreationRefuser() { UnhookWindowsHookEx(hook_); }
-
-private:
-    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
-    {
-        if (code == HCBT_CREATEWND && ClassNameOf(reinterpret_cast<HWND>(wParam)) == className_)
-            return 1;
-        return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
-    static const char* className_;
-    HHOOK hook_;
-};
-const char* WindowCreationRefuser::className_ = nullptr;
-
 class WindowShell : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -147,9 +60,7 @@ protected:
             DestroyWindow(g_mainWindow);
         // Drop the WM_QUIT that the destruction posts, so the next test
         // starts with an empty queue.
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        }
+        DiscardMessages();
     }
 
     HWND CreateShownWindow(int showCommand = SW_SHOWNORMAL)
@@ -219,16 +130,29 @@ TEST_F(WindowShell, ShowCommandIsPassedThrough)
     EXPECT_TRUE(IsIconic(window));
 }
 
+int g_referenceTicks = 0;
+
+void CALLBACK CountReferenceTick(HWND, UINT, UINT_PTR, DWORD)
+{
+    ++g_referenceTicks;
+}
+
 TEST_F(WindowShell, FrameTimerTicksEvery33Milliseconds)
 {
     ASSERT_NE(CreateShownWindow(), nullptr);
+    // A 33 ms timer of the test's own, dispatched by the same loop, is the
+    // yardstick: on a slow or loaded machine both slow down alike.
+    g_renderFrameCalls = 0;
+    g_referenceTicks = 0;
+    const UINT_PTR reference = SetTimer(nullptr, 0, 33, CountReferenceTick);
     const DWORD start = GetTickCount();
-    PumpUntil(3000, [] { return g_renderFrameCalls >= 10; });
+    PumpMessagesUntil(20000, [] { return g_renderFrameCalls >= 20; });
     const DWORD elapsed = GetTickCount() - start;
-    ASSERT_GE(g_renderFrameCalls, 10);
-    // Ten ticks at 33 ms: not much less than 330 ms, and not seconds.
-    EXPECT_GE(elapsed, 9u * kFrameIntervalMs);
-    EXPECT_LT(elapsed, 2000u);
+    KillTimer(nullptr, reference);
+    ASSERT_GE(g_renderFrameCalls, 20);
+    EXPECT_GE(elapsed, 19u * 33u) << "twenty ticks came faster than 33 ms apart";
+    EXPECT_GE(g_referenceTicks, g_renderFrameCalls * 3 / 4) << "the frame timer ticks faster than every 33 ms";
+    EXPECT_LE(g_referenceTicks, g_renderFrameCalls * 5 / 4) << "the frame timer ticks slower than every 33 ms";
 }
 
 TEST_F(WindowShell, FullScreenModeCreatesAVisiblePopupWithoutSizeCorrection)
@@ -252,30 +176,30 @@ TEST_F(WindowShell, FailedCreationTellsTheUserInCodePage932AndReturnsFalse)
     std::string defaultCaption;
     {
         // What user32 puts in the caption when it is given none.
-        MessageBoxWatcher reference;
+        DialogWatcher reference;
         MessageBoxA(nullptr, "reference", nullptr, MB_OK);
         ASSERT_EQ(reference.Shown().size(), 1u);
         defaultCaption = reference.Shown()[0].captionBytes;
     }
 
     BOOL created;
-    std::vector<ShownMessageBox> boxes;
+    std::vector<SeenDialog> boxes;
     {
-        WindowCreationRefuser refuser("VEXALUNE");
-        MessageBoxWatcher watcher;
+        DialogWatcher watcher;
+        watcher.FilterCreation([](HWND window) { return ClassNameOf(window) != "VEXALUNE"; });
         created = CreateMainWindow(Instance(), SW_SHOWNORMAL);
         boxes = watcher.Shown();
     }
     EXPECT_FALSE(created);
     EXPECT_EQ(g_mainWindow, nullptr);
     ASSERT_EQ(boxes.size(), 1u);
-    const ShownMessageBox& box = boxes[0];
+    const SeenDialog& box = boxes[0];
     EXPECT_FALSE(box.closedByDeadline);
     EXPECT_EQ(box.owner, nullptr);
-    EXPECT_EQ(box.text, L"ウィンドウの作成に失敗しました");
-    EXPECT_EQ(box.textBytes,
-              "\x83\x45\x83\x42\x83\x93\x83\x68\x83\x45\x82\xcc\x8d\xec\x90\xac"
-              "\x82\xc9\x8e\xb8\x94\x73\x82\xb5\x82\xdc\x82\xb5\x82\xbd");
+    EXPECT_EQ(box.texts, std::vector<std::wstring>{L"ウィンドウの作成に失敗しました"});
+    EXPECT_EQ(box.textBytes, std::vector<std::string>{"\x83\x45\x83\x42\x83\x93\x83\x68\x83\x45\x82\xcc\x8d\xec"
+                                                      "\x90\xac\x82\xc9\x8e\xb8\x94\x73\x82\xb5\x82\xdc\x82\xb5"
+                                                      "\x82\xbd"});
     EXPECT_EQ(box.captionBytes, defaultCaption);
     EXPECT_EQ(box.buttonIds, std::vector<int>{IDOK});
     EXPECT_FALSE(box.showsIcon);
@@ -336,10 +260,10 @@ TEST_F(WindowShell, CloseMessageEndsInOneDestroyAndOneShutdown)
 TEST_F(WindowShell, OtherCommandsGoToTheDefaultHandling)
 {
     HWND window = CreateShownWindow();
-    DialogWatcher watcher(IDOK);
+    DialogWatcher watcher;
     for (WORD command : {WORD(0), WORD(IDOK), WORD(103), WORD(106), WORD(0xFFFF)})
         EXPECT_EQ(SendMessageA(window, WM_COMMAND, MAKEWPARAM(command, 0), 0), 0);
-    EXPECT_TRUE(watcher.dialogs().empty());
+    EXPECT_TRUE(watcher.Shown().empty());
     EXPECT_TRUE(IsWindow(window));
     EXPECT_EQ(g_shutdownCalls, 0);
     // The default handling still answers what it knows.
@@ -351,55 +275,35 @@ TEST_F(WindowShell, AboutCommandShowsTheModalBoxAndReturnsOnlyOnceItIsClosed)
 {
     HWND window = CreateShownWindow();
     for (WORD source : {WORD(0), WORD(1)}) { // menu, accelerator
-        DialogWatcher watcher(IDOK);
+        DialogWatcher watcher;
         EXPECT_EQ(SendMessageA(window, WM_COMMAND, MAKEWPARAM(CMD_ABOUT, source), 0), 0);
-        ASSERT_EQ(watcher.dialogs().size(), 1u);
-        const DialogWatcher::Seen& box = watcher.dialogs()[0];
+        ASSERT_EQ(watcher.Shown().size(), 1u);
+        const SeenDialog& box = watcher.Shown()[0];
+        EXPECT_FALSE(box.closedByDeadline);
         EXPECT_FALSE(IsWindow(box.window)) << "closed before the command returned";
         EXPECT_EQ(box.caption, L"バージョン情報");
-        EXPECT_EQ(GetWindow(box.window, GW_OWNER), nullptr); // gone with the box
     }
-}
-
-struct AboutBoxSeen {
-    HWND owner = nullptr;
-    bool ownerEnabled = false;
-    std::wstring line1;
-    bool hasIcon = false;
-    HWND okButton = nullptr;
-};
-AboutBoxSeen g_aboutBoxSeen;
-
-LRESULT CALLBACK InspectAboutBox(int code, WPARAM wParam, LPARAM lParam)
-{
-    HWND dialog = reinterpret_cast<HWND>(wParam);
-    if (code == HCBT_ACTIVATE && ClassNameOf(dialog) == "#32770") {
-        AboutBoxSeen& seen = g_aboutBoxSeen;
-        seen.owner = GetWindow(dialog, GW_OWNER);
-        seen.ownerEnabled = seen.owner && IsWindowEnabled(seen.owner);
-        seen.line1 = WindowTextW(GetWindow(GetDlgItem(dialog, IDC_ABOUT_ICON), GW_HWNDNEXT));
-        seen.hasIcon = SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_GETICON, 0, 0) != 0;
-        seen.okButton = GetDlgItem(dialog, IDOK);
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 TEST_F(WindowShell, AboutBoxShowsIconTextsAndOkButton)
 {
     HWND window = CreateShownWindow();
-    g_aboutBoxSeen = AboutBoxSeen();
-    HHOOK hook = SetWindowsHookExA(WH_CBT, InspectAboutBox, nullptr, GetCurrentThreadId());
-    SendMessageA(window, WM_COMMAND, MAKEWPARAM(CMD_ABOUT, 0), 0);
-    UnhookWindowsHookEx(hook);
+    std::vector<SeenDialog> seen;
+    {
+        DialogWatcher watcher(DialogWatcher::Answer(IDCANCEL));
+        SendMessageA(window, WM_COMMAND, MAKEWPARAM(CMD_ABOUT, 0), 0);
+        seen = watcher.Shown();
+    }
 
-    const AboutBoxSeen& seen = g_aboutBoxSeen;
-    EXPECT_EQ(seen.owner, window);
-    EXPECT_FALSE(seen.ownerEnabled) << "the owner is disabled while the box is open";
+    ASSERT_EQ(seen.size(), 1u);
+    const SeenDialog& box = seen[0];
+    EXPECT_FALSE(box.closedByDeadline);
+    EXPECT_EQ(box.owner, window);
+    EXPECT_FALSE(box.ownerEnabled) << "the owner is disabled while the box is open";
     EXPECT_TRUE(IsWindowEnabled(window)) << "and enabled again afterwards";
-    EXPECT_EQ(seen.line1, L"Vexalune Version 1.0");
-    EXPECT_TRUE(seen.hasIcon);
-    EXPECT_NE(seen.okButton, nullptr);
+    EXPECT_EQ(box.texts, (std::vector<std::wstring>{L"Vexalune Version 1.0", L"Moonlit Direct3D 9 demo"}));
+    EXPECT_TRUE(box.showsIcon);
+    EXPECT_EQ(box.buttonIds, std::vector<int>{IDOK});
 }
 
 TEST_F(WindowShell, AboutBoxClosesWithOkAndCancelOnly)
@@ -410,7 +314,7 @@ TEST_F(WindowShell, AboutBoxClosesWithOkAndCancelOnly)
         INT_PTR result;
     };
     for (const Case& c : {Case{IDOK, IDOK}, Case{IDCANCEL, IDCANCEL}}) {
-        DialogWatcher watcher(c.command);
+        DialogWatcher watcher(DialogWatcher::Answer(c.command));
         EXPECT_EQ(DialogBoxParamA(Instance(), MAKEINTRESOURCEA(RES_ABOUT_DIALOG), g_mainWindow, AboutDialogProc, 0),
                   c.result);
     }
@@ -430,33 +334,31 @@ TEST_F(WindowShell, AboutBoxClosesWithOkAndCancelOnly)
 }
 
 int g_framesWhileOpen = 0;
+DWORD g_boxOpenedAt = 0;
 
-void CALLBACK CloseAboutBoxLater(HWND box, UINT, UINT_PTR id, DWORD)
+// Runs in the box's own modal loop: closes the box with Esc's command once
+// ten frames were drawn behind it, or after 5 s if frames stopped.
+void CALLBACK CloseAfterTenFrames(HWND box, UINT, UINT_PTR id, DWORD)
 {
+    if (g_renderFrameCalls < 10 && GetTickCount() - g_boxOpenedAt < 5000)
+        return;
     KillTimer(box, id);
     g_framesWhileOpen = g_renderFrameCalls;
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
-}
-
-// Leaves the box open for 400 ms, then closes it with Esc's command.
-LRESULT CALLBACK KeepAboutBoxOpen(int code, WPARAM wParam, LPARAM lParam)
-{
-    HWND dialog = reinterpret_cast<HWND>(wParam);
-    if (code == HCBT_ACTIVATE && ClassNameOf(dialog) == "#32770")
-        SetTimer(dialog, 1, 400, CloseAboutBoxLater);
-    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 TEST_F(WindowShell, FramesGoOnWhileTheAboutBoxIsOpen)
 {
     HWND window = CreateShownWindow();
     g_framesWhileOpen = 0;
-    HHOOK hook = SetWindowsHookExA(WH_CBT, KeepAboutBoxOpen, nullptr, GetCurrentThreadId());
+    DialogWatcher watcher([](HWND box) {
+        g_boxOpenedAt = GetTickCount();
+        SetTimer(box, 1, 50, CloseAfterTenFrames);
+    });
     g_renderFrameCalls = 0;
     SendMessageA(window, WM_COMMAND, MAKEWPARAM(CMD_ABOUT, 0), 0);
-    UnhookWindowsHookEx(hook);
-    // 400 ms at 33 ms a tick.
-    EXPECT_GE(g_framesWhileOpen, 5);
+    ASSERT_EQ(watcher.Shown().size(), 1u);
+    EXPECT_GE(g_framesWhileOpen, 10);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "graphics/graphics_device.h"
 #include "graphics/text.h"
 #include "tests/support/d3d_fakes.h"
+#include "tests/support/hresult.h"
 
 namespace graphics_test {
 
@@ -23,7 +24,7 @@ inline HWND FakeMainWindow()
 // A failed call as the log shows it.
 inline std::string Failed(const std::string& call, HRESULT result)
 {
-    return call + " -> " + d3d_fakes::Hex(static_cast<unsigned long>(result));
+    return call + " -> " + FormatHResult(result);
 }
 
 class FakeGraphicsTest : public ::testing::Test {
@@ -67,7 +68,8 @@ protected:
 
     const std::vector<std::string>& Calls() const { return fakes.log.Calls(); }
 
-    d3d_fakes::Environment fakes;
+    fakes::Session session;
+    d3d_fakes::Environment fakes{session};
 };
 
 } // namespace graphics_test

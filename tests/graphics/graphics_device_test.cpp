@@ -91,30 +91,30 @@ TEST_P(Construction, CreatesDeviceAndSpriteFromTheDisplayModeAndArguments)
 {
     const ModeCase mode = GetParam();
     // Not the usual desktop format, so that a hard-coded one shows.
-    fakes.direct3d.displayMode.Format = D3DFMT_R5G6B5;
+    fakes.displayMode.Format = D3DFMT_R5G6B5;
 
     Construct(mode.windowed, mode.width, mode.height);
 
     EXPECT_THAT(Calls(), ElementsAre("Direct3DCreate9(32)", "direct3d.GetAdapterDisplayMode(0)", kCreateHardware,
                                      "D3DXCreateSprite(device)"));
-    ASSERT_EQ(fakes.direct3d.createParams.size(), 1u);
-    EXPECT_EQ(DescribePresentParams(fakes.direct3d.createParams[0]),
+    ASSERT_EQ(fakes.direct3d->createParams.size(), 1u);
+    EXPECT_EQ(DescribePresentParams(fakes.direct3d->createParams[0]),
               DescribePresentParams(ExpectedPresentParams(mode.width, mode.height, D3DFMT_R5G6B5,
                                                            mode.windowed ? TRUE : FALSE)));
     // Reset later sends the kept copy; it must be the one the device was made with.
     EXPECT_EQ(DescribePresentParams(g_graphics->presentParams),
-              DescribePresentParams(fakes.direct3d.createParams[0]));
+              DescribePresentParams(fakes.direct3d->createParams[0]));
 
-    EXPECT_EQ(g_graphics->direct3d, &fakes.direct3d);
-    EXPECT_EQ(g_graphics->device, &fakes.device);
-    EXPECT_EQ(g_graphics->sprite, &fakes.sprite);
+    EXPECT_EQ(g_graphics->direct3d, fakes.direct3d.get());
+    EXPECT_EQ(g_graphics->device, fakes.device.get());
+    EXPECT_EQ(g_graphics->sprite, fakes.sprite.get());
     EXPECT_EQ(g_graphics->adapter, 0u);
     EXPECT_EQ(g_graphics->clearColor, 0xFF1E415Au);
     EXPECT_EQ(g_graphics->width, static_cast<float>(mode.width));
     EXPECT_EQ(g_graphics->height, static_cast<float>(mode.height));
-    EXPECT_EQ(fakes.direct3d.refs, 1);
-    EXPECT_EQ(fakes.device.refs, 1);
-    EXPECT_EQ(fakes.sprite.refs, 1);
+    EXPECT_EQ(fakes.direct3d->Refs(), 1);
+    EXPECT_EQ(fakes.device->Refs(), 1);
+    EXPECT_EQ(fakes.sprite->Refs(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, Construction,
@@ -132,11 +132,11 @@ TEST_F(FakeGraphicsTest, FallsBackToSoftwareVertexProcessingWithTheSameParameter
     EXPECT_THAT(Calls(), ElementsAre("Direct3DCreate9(32)", "direct3d.GetAdapterDisplayMode(0)",
                                      Failed(kCreateHardware, D3DERR_NOTAVAILABLE), kCreateSoftware,
                                      "D3DXCreateSprite(device)"));
-    ASSERT_EQ(fakes.direct3d.createParams.size(), 2u);
-    EXPECT_EQ(DescribePresentParams(fakes.direct3d.createParams[1]),
-              DescribePresentParams(fakes.direct3d.createParams[0]));
-    EXPECT_EQ(g_graphics->device, &fakes.device);
-    EXPECT_EQ(g_graphics->sprite, &fakes.sprite);
+    ASSERT_EQ(fakes.direct3d->createParams.size(), 2u);
+    EXPECT_EQ(DescribePresentParams(fakes.direct3d->createParams[1]),
+              DescribePresentParams(fakes.direct3d->createParams[0]));
+    EXPECT_EQ(g_graphics->device, fakes.device.get());
+    EXPECT_EQ(g_graphics->sprite, fakes.sprite.get());
     EXPECT_EQ(g_graphics->clearColor, 0xFF1E415Au);
 }
 
@@ -147,10 +147,10 @@ TEST_F(FakeGraphicsTest, FailedDisplayModeQueryLeavesTheBackBufferFormatUnknown)
     FillStackWithGarbage();
     Construct();
 
-    ASSERT_EQ(fakes.direct3d.createParams.size(), 1u);
-    EXPECT_EQ(fakes.direct3d.createParams[0].BackBufferFormat, D3DFMT_UNKNOWN);
+    ASSERT_EQ(fakes.direct3d->createParams.size(), 1u);
+    EXPECT_EQ(fakes.direct3d->createParams[0].BackBufferFormat, D3DFMT_UNKNOWN);
     // The result is not checked: the device is still created.
-    EXPECT_EQ(g_graphics->device, &fakes.device);
+    EXPECT_EQ(g_graphics->device, fakes.device.get());
 }
 
 struct NoDeviceCase {
@@ -187,8 +187,7 @@ TEST_P(WithoutDevice, NothingReachesDirect3DAndOnlyWhatExistsIsReleased)
     delete g_graphics;
     g_graphics = nullptr;
     EXPECT_THAT(Calls(), ElementsAreArray(c.releases));
-    EXPECT_EQ(fakes.direct3d.refs, 0);
-    EXPECT_EQ(fakes.device.refs, 0);
+    EXPECT_THAT(session.Unreleased(), IsEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -209,7 +208,7 @@ TEST_F(FakeGraphicsTest, WithoutSpriteTextIsDrawnWithoutOneAndOnlyDeviceAndDirec
     Construct();
     ASSERT_TRUE(CreateFont());
     EXPECT_EQ(g_graphics->sprite, nullptr);
-    EXPECT_EQ(g_graphics->device, &fakes.device);
+    EXPECT_EQ(g_graphics->device, fakes.device.get());
     EXPECT_EQ(g_graphics->clearColor, 0xFF1E415Au);
     fakes.log.Clear();
 
@@ -226,7 +225,10 @@ TEST_F(FakeGraphicsTest, WithoutSpriteTextIsDrawnWithoutOneAndOnlyDeviceAndDirec
 
 TEST_F(FakeGraphicsTest, WithoutGraphicsNothingButTheFontIsCalled)
 {
-    g_font = &fakes.font;
+    ASSERT_EQ(D3DXCreateFontA(nullptr, 24, 12, FW_NORMAL, 0, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kGothicFace.c_str(), &g_font),
+              S_OK);
+    fakes.log.Clear();
     ID3DXFont* font = nullptr;
 
     EXPECT_FALSE(CreateTextFont(24, 12, false, kGothicFace, &font));
@@ -234,39 +236,23 @@ TEST_F(FakeGraphicsTest, WithoutGraphicsNothingButTheFontIsCalled)
     RunEveryEntryPoint();
 
     EXPECT_THAT(Calls(), ElementsAre("font.DrawTextA(null, \"text\", -1, {1, 2, 3, 4}, 0x0, 0xffffffff)"));
-    g_font = nullptr;
 }
 
-TEST_F(FakeGraphicsTest, DestructorReleasesSpriteDeviceDirect3DOnceInThatOrderClearingEach)
+TEST_F(FakeGraphicsTest, DestructorReleasesSpriteDeviceDirect3DOnceInThatOrder)
 {
     Construct();
     // The font is not the graphics device's to release.
     ASSERT_TRUE(CreateFont());
     fakes.log.Clear();
 
-    // What the object's fields hold while each Release runs. After the
-    // destructor they cannot be read, and GCC drops the last store anyway.
-    GraphicsDevice* graphics = g_graphics;
-    std::vector<std::string> fieldsDuringRelease;
-    fakes.log.SetObserver([&](const std::string& call) {
-        fieldsDuringRelease.push_back(call + ": sprite " + fakes.NameOf(graphics->sprite) + ", device " +
-                                      fakes.NameOf(graphics->device) + ", direct3d " +
-                                      fakes.NameOf(graphics->direct3d));
-    });
-
     delete g_graphics;
     g_graphics = nullptr;
-    fakes.log.SetObserver(nullptr);
 
     EXPECT_THAT(Calls(), ElementsAre("sprite.Release()", "device.Release()", "direct3d.Release()"));
-    EXPECT_THAT(fieldsDuringRelease,
-                ElementsAre("sprite.Release(): sprite sprite, device device, direct3d direct3d",
-                            "device.Release(): sprite null, device device, direct3d direct3d",
-                            "direct3d.Release(): sprite null, device null, direct3d direct3d"));
-    EXPECT_EQ(fakes.sprite.refs, 0);
-    EXPECT_EQ(fakes.device.refs, 0);
-    EXPECT_EQ(fakes.direct3d.refs, 0);
-    EXPECT_EQ(fakes.font.refs, 1);
+    EXPECT_EQ(fakes.sprite->Refs(), 0);
+    EXPECT_EQ(fakes.device->Refs(), 0);
+    EXPECT_EQ(fakes.direct3d->Refs(), 0);
+    EXPECT_EQ(fakes.font->Refs(), 1);
 }
 
 // ---- EndFrame ----
@@ -283,35 +269,40 @@ TEST_F(FakeGraphicsTest, EndFrameEndsTheSceneAndPresents)
     EXPECT_THAT(Calls(), ElementsAre(kEndScene, kPresent));
 }
 
-TEST_F(FakeGraphicsTest, FailedPresentReleasesD3DXResourcesResetsAndRestoresThem)
+// Any failure of Present, not only a lost device, leads to the reset.
+class FailedPresent : public FakeGraphicsTest, public ::testing::WithParamInterface<HRESULT> {};
+
+TEST_P(FailedPresent, ReleasesD3DXResourcesResetsAndRestoresThem)
 {
+    const HRESULT failure = GetParam();
     ConstructWithFont();
-    fakes.failures.Fail("device.Present", D3DERR_DEVICELOST, 1);
+    fakes.failures.Fail("device.Present", failure, 1);
 
     EndFrame();
 
     // The fake refuses Reset while the sprite or the font still holds its
     // resources, as Direct3D does: recovery needs both OnLostDevice calls.
-    EXPECT_THAT(Calls(), ElementsAre(kEndScene, Failed(kPresent, D3DERR_DEVICELOST), "sprite.OnLostDevice()",
+    EXPECT_THAT(Calls(), ElementsAre(kEndScene, Failed(kPresent, failure), "sprite.OnLostDevice()",
                                      "font.OnLostDevice()", "device.Reset()", "sprite.OnResetDevice()",
                                      "font.OnResetDevice()"));
-    ASSERT_EQ(fakes.device.resetParams.size(), 1u);
-    EXPECT_EQ(DescribePresentParams(fakes.device.resetParams[0]),
-              DescribePresentParams(fakes.direct3d.createParams[0]));
+    ASSERT_EQ(fakes.device->resetParams.size(), 1u);
+    EXPECT_EQ(DescribePresentParams(fakes.device->resetParams[0]),
+              DescribePresentParams(fakes.direct3d->createParams[0]));
 
     fakes.log.Clear();
     EndFrame();
     EXPECT_THAT(Calls(), ElementsAre(kEndScene, kPresent));
 }
 
-TEST_F(FakeGraphicsTest, ResetIsRetriedOncePerFrameAndRestoresOnlyAfterItSucceeds)
+TEST_P(FailedPresent, ResetIsRetriedOncePerFrameAndRestoresOnlyAfterItSucceeds)
 {
+    const HRESULT failure = GetParam();
     ConstructWithFont();
-    fakes.failures.Fail("device.Present", D3DERR_DEVICELOST);
+    fakes.failures.Fail("device.Present", failure);
     fakes.failures.Fail("device.Reset", D3DERR_DEVICELOST, 2);
 
     const std::vector<std::string> lostFrame = {kEndScene,
-                                                Failed(kPresent, D3DERR_DEVICELOST),
+                                                Failed(kPresent, failure),
                                                 "sprite.OnLostDevice()",
                                                 "font.OnLostDevice()",
                                                 Failed("device.Reset()", D3DERR_DEVICELOST)};
@@ -323,7 +314,7 @@ TEST_F(FakeGraphicsTest, ResetIsRetriedOncePerFrameAndRestoresOnlyAfterItSucceed
     }
 
     EndFrame();
-    EXPECT_THAT(Calls(), ElementsAre(kEndScene, Failed(kPresent, D3DERR_DEVICELOST), "sprite.OnLostDevice()",
+    EXPECT_THAT(Calls(), ElementsAre(kEndScene, Failed(kPresent, failure), "sprite.OnLostDevice()",
                                      "font.OnLostDevice()", "device.Reset()", "sprite.OnResetDevice()",
                                      "font.OnResetDevice()"));
     fakes.log.Clear();
@@ -332,6 +323,12 @@ TEST_F(FakeGraphicsTest, ResetIsRetriedOncePerFrameAndRestoresOnlyAfterItSucceed
     EndFrame();
     EXPECT_THAT(Calls(), ElementsAre(kEndScene, kPresent));
 }
+
+INSTANTIATE_TEST_SUITE_P(Codes, FailedPresent, ::testing::Values(D3DERR_DEVICELOST, D3DERR_DRIVERINTERNALERROR),
+                         [](const ::testing::TestParamInfo<HRESULT>& info) {
+                             return info.param == D3DERR_DEVICELOST ? std::string("DeviceLost")
+                                                                    : std::string("DriverInternalError");
+                         });
 
 struct RecoveryCase {
     const char* name;

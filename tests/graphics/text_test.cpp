@@ -33,7 +33,7 @@ TEST_P(FontCreation, PassesEveryArgumentAndTheFaceNameBytesUnchanged)
 
     ASSERT_TRUE(CreateTextFont(c.height, c.width, c.bold, c.face, &g_font));
 
-    EXPECT_EQ(g_font, &fakes.font);
+    EXPECT_EQ(g_font, fakes.font.get());
     ASSERT_EQ(fakes.fontRequests.size(), 1u);
     const d3d_fakes::FontRequest& request = fakes.fontRequests[0];
     EXPECT_EQ(request.device, "device");
@@ -99,8 +99,8 @@ TEST_P(TextDrawing, ReachesTheFontUnchangedThroughTheSprite)
 
     DrawTextAt(c.text, c.rect.left, c.rect.top, c.rect.right, c.rect.bottom, c.format, c.color);
 
-    ASSERT_EQ(fakes.font.drawn.size(), 1u);
-    const d3d_fakes::DrawnText& drawn = fakes.font.drawn[0];
+    ASSERT_EQ(fakes.font->drawn.size(), 1u);
+    const d3d_fakes::DrawnText& drawn = fakes.font->drawn[0];
     EXPECT_EQ(drawn.sprite, "sprite");
     EXPECT_EQ(d3d_fakes::Bytes(drawn.text), d3d_fakes::Bytes(c.drawn));
     EXPECT_EQ(drawn.count, -1);

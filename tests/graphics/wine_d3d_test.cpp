@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,9 @@
 #include "graphics/graphics_device.h"
 #include "graphics/scene.h"
 #include "graphics/text.h"
+#include "tests/support/d3d_text.h"
+#include "tests/support/frame_state.h"
+#include "tests/support/message_pump.h"
 
 namespace graphics_test {
 namespace {
@@ -22,21 +26,9 @@ constexpr int kHeight = 480;
 constexpr uint32_t kClearRgb = 0x1E415A;
 constexpr RECT kTextRect = {100, 200, 400, 250};
 
-const D3DXVECTOR3 kEye(2000.0f, 500.0f, 2000.0f);
-const D3DXVECTOR3 kTarget(0.0f, 120.0f, 0.0f);
-
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return DefWindowProcW(window, message, wParam, lParam);
-}
-
-void PumpMessages()
-{
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
 }
 
 class WineDirect3DTest : public ::testing::Test {
@@ -56,13 +48,13 @@ protected:
                                  frame.bottom - frame.top, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         ShowWindow(s_window, SW_SHOW);
         UpdateWindow(s_window);
-        PumpMessages();
+        PumpMessagesUntil(0);
     }
 
     static void TearDownTestSuite()
     {
         DestroyWindow(s_window);
-        PumpMessages();
+        PumpMessagesUntil(0);
         s_window = nullptr;
     }
 
@@ -94,8 +86,8 @@ protected:
     static void BeginProgramFrame()
     {
         BeginFrame(100.0f, 10000.0f, 10.0f);
-        SetDirectionalLight(kTarget - kEye);
-        SetCamera(kEye, kTarget);
+        SetDirectionalLight(frame_state::kTarget - frame_state::kEye);
+        SetCamera(frame_state::kEye, frame_state::kTarget);
     }
 
     // The back buffer as 0xRRGGBB, read before the frame is presented.
@@ -160,57 +152,30 @@ bool WhiteIsh(uint32_t rgb)
     return ((rgb >> 16) & 0xFF) >= 0xC0 && ((rgb >> 8) & 0xFF) >= 0xC0 && (rgb & 0xFF) >= 0xC0;
 }
 
-struct DwordState {
-    const char* name;
-    DWORD state;
-    DWORD value;
-};
+void ExpectRenderStates(IDirect3DDevice9* device, const frame_state::Setting* settings, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        DWORD value = 0xDEADBEEF;
+        EXPECT_EQ(device->GetRenderState(static_cast<D3DRENDERSTATETYPE>(settings[i].state), &value), D3D_OK);
+        EXPECT_EQ(value, settings[i].value) << settings[i].name;
+    }
+}
 
 TEST_F(WineDirect3DTest, FrameStateLightAndTransformsReachTheDevice)
 {
     BeginProgramFrame();
     IDirect3DDevice9* device = g_graphics->device;
 
-    const DwordState renderStates[] = {
-        {"ZENABLE", D3DRS_ZENABLE, D3DZB_TRUE},
-        {"NORMALIZENORMALS", D3DRS_NORMALIZENORMALS, TRUE},
-        {"ALPHABLENDENABLE", D3DRS_ALPHABLENDENABLE, TRUE},
-        {"DESTBLEND", D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA},
-        {"SRCBLEND", D3DRS_SRCBLEND, D3DBLEND_SRCALPHA},
-        {"CULLMODE", D3DRS_CULLMODE, D3DCULL_CCW},
-        {"LIGHTING", D3DRS_LIGHTING, TRUE},
-        {"AMBIENT", D3DRS_AMBIENT, 0xFFFFFFFF},
-        {"SPECULARENABLE", D3DRS_SPECULARENABLE, TRUE},
-        {"DIFFUSEMATERIALSOURCE", D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL},
-        {"SPECULARMATERIALSOURCE", D3DRS_SPECULARMATERIALSOURCE, D3DMCS_MATERIAL},
-        {"AMBIENTMATERIALSOURCE", D3DRS_AMBIENTMATERIALSOURCE, D3DMCS_MATERIAL},
-        {"EMISSIVEMATERIALSOURCE", D3DRS_EMISSIVEMATERIALSOURCE, D3DMCS_MATERIAL},
-        {"LOCALVIEWER", D3DRS_LOCALVIEWER, FALSE},
-        {"SHADEMODE", D3DRS_SHADEMODE, D3DSHADE_GOURAUD},
-    };
-    for (const DwordState& expected : renderStates) {
-        DWORD value = 0xDEADBEEF;
-        EXPECT_EQ(device->GetRenderState(static_cast<D3DRENDERSTATETYPE>(expected.state), &value), D3D_OK);
-        EXPECT_EQ(value, expected.value) << expected.name;
-    }
-
-    const DwordState stageStates[] = {
-        {"COLOROP", D3DTSS_COLOROP, D3DTOP_MODULATE},     {"COLORARG1", D3DTSS_COLORARG1, D3DTA_TEXTURE},
-        {"COLORARG2", D3DTSS_COLORARG2, D3DTA_DIFFUSE},   {"ALPHAOP", D3DTSS_ALPHAOP, D3DTOP_MODULATE},
-        {"ALPHAARG1", D3DTSS_ALPHAARG1, D3DTA_TEXTURE},   {"ALPHAARG2", D3DTSS_ALPHAARG2, D3DTA_DIFFUSE},
-    };
-    for (const DwordState& expected : stageStates) {
+    ExpectRenderStates(device, frame_state::kRenderStates, std::size(frame_state::kRenderStates));
+    ExpectRenderStates(device, frame_state::kLightingStates, std::size(frame_state::kLightingStates));
+    ExpectRenderStates(device, &frame_state::kShadeMode, 1);
+    for (const frame_state::Setting& expected : frame_state::kTextureStageStates) {
         DWORD value = 0xDEADBEEF;
         EXPECT_EQ(device->GetTextureStageState(0, static_cast<D3DTEXTURESTAGESTATETYPE>(expected.state), &value),
                   D3D_OK);
         EXPECT_EQ(value, expected.value) << expected.name;
     }
-
-    const DwordState samplerStates[] = {
-        {"MINFILTER", D3DSAMP_MINFILTER, D3DTEXF_LINEAR},
-        {"MAGFILTER", D3DSAMP_MAGFILTER, D3DTEXF_LINEAR},
-    };
-    for (const DwordState& expected : samplerStates) {
+    for (const frame_state::Setting& expected : frame_state::kSamplerStates) {
         DWORD value = 0xDEADBEEF;
         EXPECT_EQ(device->GetSamplerState(0, static_cast<D3DSAMPLERSTATETYPE>(expected.state), &value), D3D_OK);
         EXPECT_EQ(value, expected.value) << expected.name;
@@ -218,7 +183,7 @@ TEST_F(WineDirect3DTest, FrameStateLightAndTransformsReachTheDevice)
 
     DWORD fvf = 0;
     EXPECT_EQ(device->GetFVF(&fvf), D3D_OK);
-    EXPECT_EQ(fvf, static_cast<DWORD>(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1));
+    EXPECT_EQ(fvf, frame_state::kVertexFormat);
 
     WINBOOL lightEnabled = FALSE;
     EXPECT_EQ(device->GetLightEnable(0, &lightEnabled), D3D_OK);
@@ -227,41 +192,21 @@ TEST_F(WineDirect3DTest, FrameStateLightAndTransformsReachTheDevice)
     D3DLIGHT9 light;
     std::memset(&light, 0xA5, sizeof(light));
     ASSERT_EQ(device->GetLight(0, &light), D3D_OK);
-    EXPECT_EQ(light.Type, D3DLIGHT_DIRECTIONAL);
-    const D3DCOLORVALUE* colors[] = {&light.Diffuse, &light.Specular, &light.Ambient};
-    const float levels[] = {0.8f, 0.8f, 0.2f};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(colors[i]->r, levels[i]) << i;
-        EXPECT_EQ(colors[i]->g, levels[i]) << i;
-        EXPECT_EQ(colors[i]->b, levels[i]) << i;
-        EXPECT_EQ(colors[i]->a, 1.0f) << i;
-    }
-    EXPECT_EQ(light.Position.x, 0.0f);
-    EXPECT_EQ(light.Position.y, 0.0f);
-    EXPECT_EQ(light.Position.z, 0.0f);
-    EXPECT_EQ(light.Direction.x, 2000.0f);
-    EXPECT_EQ(light.Direction.y, 380.0f);
-    EXPECT_EQ(light.Direction.z, 2000.0f);
-    EXPECT_EQ(light.Range, 10000.0f);
-    EXPECT_EQ(light.Falloff, 1.0f);
-    EXPECT_EQ(light.Attenuation0, 0.0f);
-    EXPECT_EQ(light.Attenuation1, 0.0f);
-    EXPECT_EQ(light.Attenuation2, 0.0f);
-    EXPECT_EQ(light.Theta, 0.0f);
-    EXPECT_EQ(light.Phi, 3.1415927f);
+    const D3DLIGHT9 expectedLight = frame_state::Light();
+    EXPECT_EQ(d3d_text::Describe(light), d3d_text::Describe(expectedLight));
 
     D3DXMATRIX expectedProjection;
-    D3DXMatrixPerspectiveFovRH(&expectedProjection, 0.17453292f, 1.3333334f, 100.0f, 10000.0f);
+    D3DXMatrixPerspectiveFovRH(&expectedProjection, frame_state::kFovY, frame_state::kAspect, frame_state::kNear,
+                               frame_state::kFar);
     D3DMATRIX projection;
     ASSERT_EQ(device->GetTransform(D3DTS_PROJECTION, &projection), D3D_OK);
-    EXPECT_EQ(std::memcmp(&projection, &expectedProjection, sizeof(D3DMATRIX)), 0);
+    EXPECT_EQ(d3d_text::Matrix(projection), d3d_text::Matrix(expectedProjection));
 
-    const D3DXVECTOR3 up(0.0f, 1.0f, 0.0f);
     D3DXMATRIX expectedView;
-    D3DXMatrixLookAtRH(&expectedView, &kEye, &kTarget, &up);
+    D3DXMatrixLookAtRH(&expectedView, &frame_state::kEye, &frame_state::kTarget, &frame_state::kUp);
     D3DMATRIX view;
     ASSERT_EQ(device->GetTransform(D3DTS_VIEW, &view), D3D_OK);
-    EXPECT_EQ(std::memcmp(&view, &expectedView, sizeof(D3DMATRIX)), 0);
+    EXPECT_EQ(d3d_text::Matrix(view), d3d_text::Matrix(expectedView));
 
     EndFrame();
 }

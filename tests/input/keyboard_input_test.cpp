@@ -11,8 +11,9 @@
 
 #include "app/main_window.h"
 #include "input/keyboard_input.h"
-#include "support/message_box_watcher.h"
+#include "tests/support/dialog_watcher.h"
 #include "tests/support/dinput_fakes.h"
+#include "tests/support/hresult.h"
 
 // The program's globals, which this test program owns.
 KeyboardInput* g_keyboard = nullptr;
@@ -20,37 +21,24 @@ HWND g_mainWindow = nullptr;
 
 namespace {
 
-using dinput_fakes::Call;
-using dinput_fakes::CallLog;
 using dinput_fakes::DInputFakes;
+using CallLog = std::vector<std::string>;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 const std::string kCreate = "DirectInput8Create";
-const std::string kCreateDevice = "IDirectInput8A::CreateDevice";
-const std::string kSetDataFormat = "IDirectInputDevice8A::SetDataFormat";
-const std::string kSetCooperativeLevel = "IDirectInputDevice8A::SetCooperativeLevel";
-const std::string kAcquire = "IDirectInputDevice8A::Acquire";
-const std::string kUnacquire = "IDirectInputDevice8A::Unacquire";
-const std::string kReleaseDevice = "IDirectInputDevice8A::Release";
-const std::string kReleaseDirectInput = "IDirectInput8A::Release";
+const std::string kCreateDevice = "directinput.CreateDevice";
+const std::string kSetDataFormat = "keyboard.SetDataFormat";
+const std::string kSetCooperativeLevel = "keyboard.SetCooperativeLevel";
+const std::string kAcquire = "keyboard.Acquire";
+const std::string kUnacquire = "keyboard.Unacquire";
+const std::string kReleaseDevice = "keyboard.Release";
+const std::string kReleaseDirectInput = "directinput.Release";
 
 const CallLog kFullInit = {kCreate, kCreateDevice, kSetDataFormat, kSetCooperativeLevel, kAcquire};
 
 // The doubles never look at the window, so any distinctive value does.
 const HWND kMainWindow = reinterpret_cast<HWND>(static_cast<UINT_PTR>(0x4D2C));
-
-std::string Hex(HRESULT result)
-{
-    char text[16];
-    wsprintfA(text, "0x%08lX", static_cast<unsigned long>(result));
-    return text;
-}
-
-CallLog Slice(const CallLog& log, size_t from)
-{
-    return CallLog(log.begin() + static_cast<std::ptrdiff_t>(from), log.end());
-}
 
 class KeyboardTest : public ::testing::Test {
 protected:
@@ -77,14 +65,15 @@ protected:
     // Deletes g_keyboard and returns the calls its destructor made.
     CallLog DestroyKeyboard()
     {
-        const size_t before = fakes.Log().size();
+        const size_t before = session.log.Calls().size();
         delete g_keyboard;
         g_keyboard = nullptr;
-        return Slice(fakes.Log(), before);
+        return session.log.Names(before);
     }
 
-    DInputFakes fakes;
-    MessageBoxWatcher boxes;
+    fakes::Session session;
+    DInputFakes fakes{session};
+    DialogWatcher boxes;
 };
 
 // --- Construction and the never-initialised object ---------------------------
@@ -106,7 +95,7 @@ TEST_F(KeyboardTest, NeverInitialisedObjectMakesNoCallAndNullsItsPointers)
     g_keyboard = programKeyboard;
 
     keyboard->~KeyboardInput();
-    EXPECT_THAT(fakes.Log(), IsEmpty());
+    EXPECT_THAT(session.log.Names(), IsEmpty());
 }
 
 // --- InitKeyboard ------------------------------------------------------------
@@ -115,14 +104,14 @@ TEST_F(KeyboardTest, InitKeyboardCreatesConfiguresAndAcquiresTheKeyboard)
 {
     EXPECT_EQ(InitKeyboard(), 0);
 
-    EXPECT_EQ(fakes.Log(), kFullInit);
-    ASSERT_EQ(fakes.DirectInputs().size(), 1u);
-    ASSERT_EQ(fakes.Devices().size(), 1u);
-    EXPECT_EQ(g_keyboard->directInput, fakes.LastDirectInput());
-    EXPECT_EQ(g_keyboard->keyboardDevice, fakes.LastDevice());
-    EXPECT_EQ(fakes.LastDirectInput()->RefCount(), 1u);
-    EXPECT_EQ(fakes.LastDevice()->RefCount(), 1u);
-    EXPECT_TRUE(fakes.LastDevice()->acquired);
+    EXPECT_EQ(session.log.Names(), kFullInit);
+    ASSERT_EQ(fakes.directInputs.Count(), 1u);
+    ASSERT_EQ(fakes.devices.Count(), 1u);
+    EXPECT_EQ(g_keyboard->directInput, fakes.directInputs.Last());
+    EXPECT_EQ(g_keyboard->keyboardDevice, fakes.devices.Last());
+    EXPECT_EQ(fakes.directInputs.Last()->Refs(), 1);
+    EXPECT_EQ(fakes.devices.Last()->Refs(), 1);
+    EXPECT_TRUE(fakes.devices.Last()->acquired);
 }
 
 TEST_F(KeyboardTest, InitKeyboardPassesTheExactArguments)
@@ -137,13 +126,13 @@ TEST_F(KeyboardTest, InitKeyboardPassesTheExactArguments)
     EXPECT_EQ(create.out, reinterpret_cast<void**>(&g_keyboard->directInput));
     EXPECT_EQ(create.outer, nullptr);
 
-    ASSERT_EQ(fakes.LastDirectInput()->createDeviceCalls.size(), 1u);
-    const auto& createDevice = fakes.LastDirectInput()->createDeviceCalls[0];
+    ASSERT_EQ(fakes.directInputs.Last()->createDeviceCalls.size(), 1u);
+    const auto& createDevice = fakes.directInputs.Last()->createDeviceCalls[0];
     EXPECT_TRUE(IsEqualGUID(createDevice.guid, GUID_SysKeyboard));
     EXPECT_EQ(createDevice.out, &g_keyboard->keyboardDevice);
     EXPECT_EQ(createDevice.outer, nullptr);
 
-    const dinput_fakes::FakeDirectInputDevice* device = fakes.LastDevice();
+    const dinput_fakes::FakeDirectInputDevice* device = fakes.devices.Last();
     EXPECT_THAT(device->dataFormats, ElementsAre(&c_dfDIKeyboard));
     ASSERT_EQ(device->cooperativeLevels.size(), 1u);
     EXPECT_EQ(device->cooperativeLevels[0].window, kMainWindow);
@@ -153,7 +142,7 @@ TEST_F(KeyboardTest, InitKeyboardPassesTheExactArguments)
 
 struct FailingStep {
     const char* name;
-    Call call;
+    const char* call;
     HRESULT result;
     CallLog callsMade;        // InitKeyboard stops after the failing call
     bool keepsDirectInput;
@@ -162,12 +151,12 @@ struct FailingStep {
 
 void PrintTo(const FailingStep& step, std::ostream* out)
 {
-    *out << step.name << " answering " << Hex(step.result);
+    *out << step.name << " answering " << FormatHResult(step.result);
 }
 
 std::string FailingStepName(const ::testing::TestParamInfo<FailingStep>& info)
 {
-    return std::string(info.param.name) + "_" + Hex(info.param.result).substr(2);
+    return std::string(info.param.name) + "_" + FormatHResult(info.param.result).substr(2);
 }
 
 class KeyboardFailingStepTest : public KeyboardTest, public ::testing::WithParamInterface<FailingStep> {};
@@ -175,15 +164,15 @@ class KeyboardFailingStepTest : public KeyboardTest, public ::testing::WithParam
 TEST_P(KeyboardFailingStepTest, ReturnsTheHresultUnchangedAndKeepsWhatWasCreatedUntilTheDestructor)
 {
     const FailingStep& step = GetParam();
-    fakes.SetResult(step.call, step.result);
+    session.failures.Fail(step.call, step.result);
 
-    EXPECT_EQ(Hex(InitKeyboard()), Hex(step.result));
+    EXPECT_EQ(FormatHResult(InitKeyboard()), FormatHResult(step.result));
 
-    EXPECT_EQ(fakes.Log(), step.callsMade);
-    EXPECT_EQ(g_keyboard->directInput, step.keepsDirectInput ? fakes.LastDirectInput() : nullptr);
-    EXPECT_EQ(g_keyboard->keyboardDevice, step.keepsDevice ? fakes.LastDevice() : nullptr);
+    EXPECT_EQ(session.log.Names(), step.callsMade);
+    EXPECT_EQ(g_keyboard->directInput, step.keepsDirectInput ? fakes.directInputs.Last() : nullptr);
+    EXPECT_EQ(g_keyboard->keyboardDevice, step.keepsDevice ? fakes.devices.Last() : nullptr);
     if (step.keepsDevice) {
-        EXPECT_FALSE(fakes.LastDevice()->acquired);
+        EXPECT_FALSE(fakes.devices.Last()->acquired);
     }
 
     CallLog released;
@@ -192,7 +181,7 @@ TEST_P(KeyboardFailingStepTest, ReturnsTheHresultUnchangedAndKeepsWhatWasCreated
     if (step.keepsDirectInput)
         released.push_back(kReleaseDirectInput);
     EXPECT_EQ(DestroyKeyboard(), released);
-    EXPECT_THAT(fakes.Unreleased(), IsEmpty());
+    EXPECT_THAT(session.Unreleased(), IsEmpty());
 }
 
 const CallLog kUpToCreate = {kCreate};
@@ -203,49 +192,49 @@ const CallLog kUpToSetCooperativeLevel = {kCreate, kCreateDevice, kSetDataFormat
 INSTANTIATE_TEST_SUITE_P(
     EachStep, KeyboardFailingStepTest,
     ::testing::Values(
-        FailingStep{"DirectInput8Create", Call::DirectInput8Create, DIERR_OLDDIRECTINPUTVERSION, kUpToCreate, false,
+        FailingStep{"DirectInput8Create", "DirectInput8Create", DIERR_OLDDIRECTINPUTVERSION, kUpToCreate, false,
                     false},
-        FailingStep{"DirectInput8Create", Call::DirectInput8Create, E_OUTOFMEMORY, kUpToCreate, false, false},
-        FailingStep{"CreateDevice", Call::CreateDevice, DIERR_DEVICENOTREG, kUpToCreateDevice, true, false},
-        FailingStep{"SetDataFormat", Call::SetDataFormat, DIERR_ACQUIRED, kUpToSetDataFormat, true, true},
-        FailingStep{"SetCooperativeLevel", Call::SetCooperativeLevel, DIERR_INVALIDPARAM, kUpToSetCooperativeLevel,
+        FailingStep{"DirectInput8Create", "DirectInput8Create", E_OUTOFMEMORY, kUpToCreate, false, false},
+        FailingStep{"CreateDevice", "directinput.CreateDevice", DIERR_DEVICENOTREG, kUpToCreateDevice, true, false},
+        FailingStep{"SetDataFormat", "keyboard.SetDataFormat", DIERR_ACQUIRED, kUpToSetDataFormat, true, true},
+        FailingStep{"SetCooperativeLevel", "keyboard.SetCooperativeLevel", DIERR_INVALIDPARAM, kUpToSetCooperativeLevel,
                     true, true},
-        FailingStep{"SetCooperativeLevel", Call::SetCooperativeLevel, E_HANDLE, kUpToSetCooperativeLevel, true, true},
-        FailingStep{"SetCooperativeLevel", Call::SetCooperativeLevel, E_FAIL, kUpToSetCooperativeLevel, true, true},
+        FailingStep{"SetCooperativeLevel", "keyboard.SetCooperativeLevel", E_HANDLE, kUpToSetCooperativeLevel, true, true},
+        FailingStep{"SetCooperativeLevel", "keyboard.SetCooperativeLevel", E_FAIL, kUpToSetCooperativeLevel, true, true},
         // The neighbours of E_NOTIMPL, which alone is answered with a message.
-        FailingStep{"SetCooperativeLevel", Call::SetCooperativeLevel, E_NOINTERFACE, kUpToSetCooperativeLevel, true,
+        FailingStep{"SetCooperativeLevel", "keyboard.SetCooperativeLevel", E_NOINTERFACE, kUpToSetCooperativeLevel, true,
                     true},
-        FailingStep{"SetCooperativeLevel", Call::SetCooperativeLevel,
+        FailingStep{"SetCooperativeLevel", "keyboard.SetCooperativeLevel",
                     HRESULT_FROM_WIN32(ERROR_CALL_NOT_IMPLEMENTED), kUpToSetCooperativeLevel, true, true},
-        FailingStep{"SetCooperativeLevel", Call::SetCooperativeLevel,
+        FailingStep{"SetCooperativeLevel", "keyboard.SetCooperativeLevel",
                     MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, HRESULT_CODE(E_NOTIMPL)), kUpToSetCooperativeLevel,
                     true, true}),
     FailingStepName);
 
 TEST_F(KeyboardTest, SuccessCodesOtherThanZeroCountAsSuccessAndInitKeyboardStillReturnsZero)
 {
-    fakes.SetResult(Call::DirectInput8Create, S_FALSE);
-    fakes.SetResult(Call::CreateDevice, DI_POLLEDDEVICE);
-    fakes.SetResult(Call::SetDataFormat, S_FALSE);
-    fakes.SetResult(Call::SetCooperativeLevel, DI_POLLEDDEVICE);
+    session.failures.Fail("DirectInput8Create", S_FALSE);
+    session.failures.Fail("directinput.CreateDevice", DI_POLLEDDEVICE);
+    session.failures.Fail("keyboard.SetDataFormat", S_FALSE);
+    session.failures.Fail("keyboard.SetCooperativeLevel", DI_POLLEDDEVICE);
 
-    EXPECT_EQ(Hex(InitKeyboard()), Hex(0));
-    EXPECT_EQ(fakes.Log(), kFullInit);
+    EXPECT_EQ(FormatHResult(InitKeyboard()), FormatHResult(0));
+    EXPECT_EQ(session.log.Names(), kFullInit);
 }
 
 class KeyboardAcquireFailsTest : public KeyboardTest, public ::testing::WithParamInterface<HRESULT> {};
 
 TEST_P(KeyboardAcquireFailsTest, InitKeyboardStillReturnsZeroAndKeepsEverything)
 {
-    fakes.SetResult(Call::Acquire, GetParam());
+    session.failures.Fail("keyboard.Acquire", GetParam());
 
-    EXPECT_EQ(Hex(InitKeyboard()), Hex(0));
+    EXPECT_EQ(FormatHResult(InitKeyboard()), FormatHResult(0));
 
-    EXPECT_EQ(fakes.Log(), kFullInit);
-    EXPECT_EQ(g_keyboard->directInput, fakes.LastDirectInput());
-    EXPECT_EQ(g_keyboard->keyboardDevice, fakes.LastDevice());
+    EXPECT_EQ(session.log.Names(), kFullInit);
+    EXPECT_EQ(g_keyboard->directInput, fakes.directInputs.Last());
+    EXPECT_EQ(g_keyboard->keyboardDevice, fakes.devices.Last());
     EXPECT_EQ(DestroyKeyboard(), (CallLog{kUnacquire, kReleaseDevice, kReleaseDirectInput}));
-    EXPECT_THAT(fakes.Unreleased(), IsEmpty());
+    EXPECT_THAT(session.Unreleased(), IsEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Results, KeyboardAcquireFailsTest,
@@ -258,11 +247,11 @@ class KeyboardDestructorTest : public KeyboardTest, public ::testing::WithParamI
 TEST_P(KeyboardDestructorTest, UnacquiresAndReleasesTheDeviceBeforeDirectInput)
 {
     ASSERT_EQ(InitKeyboard(), 0);
-    fakes.SetResult(Call::Unacquire, GetParam());
+    session.failures.Fail("keyboard.Unacquire", GetParam());
 
     EXPECT_EQ(DestroyKeyboard(), (CallLog{kUnacquire, kReleaseDevice, kReleaseDirectInput}));
-    EXPECT_EQ(fakes.LastDevice()->RefCount(), 0u);
-    EXPECT_EQ(fakes.LastDirectInput()->RefCount(), 0u);
+    EXPECT_EQ(fakes.devices.Last()->Refs(), 0);
+    EXPECT_EQ(fakes.directInputs.Last()->Refs(), 0);
 }
 
 // Whatever Unacquire answers, the objects go.
@@ -273,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(UnacquireResults, KeyboardDestructorTest, ::testing::Va
 struct AcquireCase {
     const char* name;
     bool initialise;
-    Call failInitAt;  // Acquire here means: InitKeyboard succeeds
+    const char* failInitAt; // null: InitKeyboard succeeds
     bool acquire;
     CallLog expected;
 };
@@ -294,28 +283,29 @@ TEST_P(SetKeyboardAcquiredTest, CallsTheDeviceOnlyWhenThereIsOne)
 {
     const AcquireCase& c = GetParam();
     if (c.initialise) {
-        if (c.failInitAt != Call::Acquire)
-            fakes.SetResult(c.failInitAt, E_FAIL);
+        if (c.failInitAt != nullptr)
+            session.failures.Fail(c.failInitAt, E_FAIL);
         InitKeyboard();
-        fakes.SetResult(c.failInitAt, S_OK);
+        if (c.failInitAt != nullptr)
+            session.failures.Stop(c.failInitAt);
     }
-    const size_t before = fakes.Log().size();
+    const size_t before = session.log.Calls().size();
 
     SetKeyboardAcquired(c.acquire);
 
-    EXPECT_EQ(Slice(fakes.Log(), before), c.expected);
+    EXPECT_EQ(session.log.Names(before), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SetKeyboardAcquiredTest,
-    ::testing::Values(AcquireCase{"BeforeInitKeyboardTrue", false, Call::Acquire, true, {}},
-                      AcquireCase{"BeforeInitKeyboardFalse", false, Call::Acquire, false, {}},
-                      AcquireCase{"NoDirectInputTrue", true, Call::DirectInput8Create, true, {}},
-                      AcquireCase{"NoDeviceTrue", true, Call::CreateDevice, true, {}},
-                      AcquireCase{"NoDeviceFalse", true, Call::CreateDevice, false, {}},
-                      AcquireCase{"DeviceWithoutFormatTrue", true, Call::SetDataFormat, true, {kAcquire}},
-                      AcquireCase{"InitialisedTrue", true, Call::Acquire, true, {kAcquire}},
-                      AcquireCase{"InitialisedFalse", true, Call::Acquire, false, {kUnacquire}}),
+    ::testing::Values(AcquireCase{"BeforeInitKeyboardTrue", false, nullptr, true, {}},
+                      AcquireCase{"BeforeInitKeyboardFalse", false, nullptr, false, {}},
+                      AcquireCase{"NoDirectInputTrue", true, "DirectInput8Create", true, {}},
+                      AcquireCase{"NoDeviceTrue", true, "directinput.CreateDevice", true, {}},
+                      AcquireCase{"NoDeviceFalse", true, "directinput.CreateDevice", false, {}},
+                      AcquireCase{"DeviceWithoutFormatTrue", true, "keyboard.SetDataFormat", true, {kAcquire}},
+                      AcquireCase{"InitialisedTrue", true, nullptr, true, {kAcquire}},
+                      AcquireCase{"InitialisedFalse", true, nullptr, false, {kUnacquire}}),
     AcquireCaseName);
 
 } // namespace

@@ -9,20 +9,18 @@
 
 #include "app/main_window.h"
 #include "input/keyboard_input.h"
-#include "support/message_box_watcher.h"
+#include "tests/support/dialog_watcher.h"
 #include "tests/support/dinput_fakes.h"
 
 namespace {
 
-using dinput_fakes::Call;
-using dinput_fakes::CallLog;
 using dinput_fakes::DInputFakes;
+using CallLog = std::vector<std::string>;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-const CallLog kUpToSetCooperativeLevel = {"DirectInput8Create", "IDirectInput8A::CreateDevice",
-                                          "IDirectInputDevice8A::SetDataFormat",
-                                          "IDirectInputDevice8A::SetCooperativeLevel"};
+const CallLog kUpToSetCooperativeLevel = {"DirectInput8Create", "directinput.CreateDevice", "keyboard.SetDataFormat",
+                                          "keyboard.SetCooperativeLevel"};
 
 // "DirectInputの初期化に失敗" in code page 932.
 const char kMessageCp932[] = "DirectInput\x82\xCC\x8F\x89\x8A\xFA\x89\xBB\x82\xC9\x8E\xB8\x94\x73";
@@ -47,34 +45,36 @@ protected:
     }
 
     HWND mainWindow_;
-    DInputFakes fakes;
+    fakes::Session session;
+    DInputFakes fakes{session};
 };
 
 TEST_F(KeyboardMessageBoxTest, ENotImplIsToldInABoxThenInitKeyboardReturnsZeroWithTheDeviceNotAcquired)
 {
     ASSERT_NE(mainWindow_, nullptr);
     ASSERT_EQ(GetACP(), 932u) << "the test needs Wine's ANSI code page to be 932 (LC_ALL=ja_JP.UTF-8)";
-    fakes.SetResult(Call::SetCooperativeLevel, E_NOTIMPL);
+    session.failures.Fail("keyboard.SetCooperativeLevel", E_NOTIMPL);
 
     CallLog logWhileShown;
     bool shownBeforeReturn = false;
     bool returned = false;
     HRESULT result;
     {
-        MessageBoxWatcher boxes([&] {
-            logWhileShown = fakes.Log();
+        DialogWatcher boxes([&](HWND box) {
+            logWhileShown = session.log.Names();
             shownBeforeReturn = !returned;
+            DialogWatcher::Answer(IDOK)(box);
         });
         result = InitKeyboard();
         returned = true;
 
         ASSERT_EQ(boxes.Shown().size(), 1u);
-        const ShownMessageBox& box = boxes.Shown()[0];
+        const SeenDialog& box = boxes.Shown()[0];
         EXPECT_FALSE(box.closedByDeadline) << "the box was not seen being activated";
         EXPECT_EQ(box.owner, nullptr);
         EXPECT_EQ(box.captionBytes, "ERROR");
-        EXPECT_EQ(box.textBytes, kMessageCp932);
-        EXPECT_EQ(box.text, L"DirectInputの初期化に失敗");
+        EXPECT_THAT(box.textBytes, ElementsAre(kMessageCp932));
+        EXPECT_THAT(box.texts, ElementsAre(L"DirectInputの初期化に失敗"));
         EXPECT_THAT(box.buttonIds, ElementsAre(IDOK));
     }
 
@@ -82,20 +82,20 @@ TEST_F(KeyboardMessageBoxTest, ENotImplIsToldInABoxThenInitKeyboardReturnsZeroWi
     EXPECT_EQ(logWhileShown, kUpToSetCooperativeLevel);
     EXPECT_EQ(result, 0);
     // Nothing more after the box was closed: no Acquire.
-    EXPECT_EQ(fakes.Log(), kUpToSetCooperativeLevel);
-    ASSERT_EQ(g_keyboard->keyboardDevice, fakes.LastDevice());
-    EXPECT_EQ(g_keyboard->directInput, fakes.LastDirectInput());
-    EXPECT_THAT(fakes.LastDevice()->dataFormats, ElementsAre(&c_dfDIKeyboard));
-    EXPECT_FALSE(fakes.LastDevice()->acquired);
+    EXPECT_EQ(session.log.Names(), kUpToSetCooperativeLevel);
+    ASSERT_EQ(g_keyboard->keyboardDevice, fakes.devices.Last());
+    EXPECT_EQ(g_keyboard->directInput, fakes.directInputs.Last());
+    EXPECT_THAT(fakes.devices.Last()->dataFormats, ElementsAre(&c_dfDIKeyboard));
+    EXPECT_FALSE(fakes.devices.Last()->acquired);
 
     // The window becoming active later acquires the device as usual.
     SetKeyboardAcquired(true);
-    EXPECT_EQ(fakes.Log().back(), "IDirectInputDevice8A::Acquire");
-    EXPECT_TRUE(fakes.LastDevice()->acquired);
+    EXPECT_EQ(session.log.Names().back(), "keyboard.Acquire");
+    EXPECT_TRUE(fakes.devices.Last()->acquired);
 
     delete g_keyboard;
     g_keyboard = nullptr;
-    EXPECT_THAT(fakes.Unreleased(), IsEmpty());
+    EXPECT_THAT(session.Unreleased(), IsEmpty());
 }
 
 } // namespace

@@ -20,7 +20,6 @@ import xml.etree.ElementTree as ET
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pe_resources  # noqa: E402
 
-REPO = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..'))
 
 # Resource types
 RT_ICON, RT_MENU, RT_DIALOG, RT_STRING, RT_ACCELERATOR = 3, 4, 5, 6, 9
@@ -414,20 +413,6 @@ class Exe64Test(ExecutableChecks, unittest.TestCase):
     BITS = '64'
     MACHINE = pe_resources.IMAGE_FILE_MACHINE_AMD64
     MAGIC = pe_resources.PE32PLUS_MAGIC
-
-
-class ResourceHeaderTest(unittest.TestCase):
-    """The ids in res/resource.h are the ones checked above."""
-
-    def test_ids(self):
-        with open(os.path.join(REPO, 'res', 'resource.h'), encoding='utf-8') as f:
-            defs = dict(re.findall(r'^#define\s+(\w+)\s+(\d+)\s*$', f.read(), re.M))
-        self.assertEqual({k: int(v) for k, v in defs.items()}, {
-            'RES_TITLE': RES_TITLE, 'RES_ABOUT_DIALOG': RES_ABOUT_DIALOG,
-            'CMD_ABOUT': CMD_ABOUT, 'CMD_EXIT': CMD_EXIT, 'RES_ICON': RES_ICON,
-            'RES_ICON_SMALL': RES_ICON_SMALL, 'RES_MAIN': RES_MAIN,
-            'IDC_ABOUT_ICON': IDC_ABOUT_ICON,
-        })
 
 
 def main(argv):

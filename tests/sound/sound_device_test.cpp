@@ -12,40 +12,33 @@
 #include "app/main_window.h"
 #include "sound/sound_device.h"
 #include "tests/support/dsound_fakes.h"
+#include "tests/support/hresult.h"
 
 SoundDevice* g_sound = nullptr;
 HWND g_mainWindow = nullptr;
 
 namespace {
 
-using dsound_fakes::Call;
-using dsound_fakes::CallLog;
 using dsound_fakes::DSoundFakes;
+using CallLog = std::vector<std::string>;
 using ::testing::Each;
 using ::testing::IsEmpty;
 using ::testing::IsNull;
 
 const std::string kCreate = "DirectSoundCreate8";
-const std::string kSetCooperativeLevel = "IDirectSound8::SetCooperativeLevel";
-const std::string kCreateSoundBuffer = "IDirectSound8::CreateSoundBuffer";
-const std::string kSetFormat = "IDirectSoundBuffer(primary)::SetFormat";
-const std::string kReleasePrimary = "IDirectSoundBuffer(primary)::Release";
-const std::string kReleaseDirectSound = "IDirectSound8::Release";
+const std::string kSetCooperativeLevel = "directsound.SetCooperativeLevel";
+const std::string kCreateSoundBuffer = "directsound.CreateSoundBuffer";
+const std::string kSetFormat = "primary.SetFormat";
+const std::string kReleasePrimary = "primary.Release";
+const std::string kReleaseDirectSound = "directsound.Release";
 
 const CallLog kFullInit = {kCreate, kSetCooperativeLevel, kCreateSoundBuffer, kSetFormat};
 
 const HWND kMainWindow = reinterpret_cast<HWND>(static_cast<UINT_PTR>(0x5A1C));
 
-std::string Hex(HRESULT result)
-{
-    char text[16];
-    wsprintfA(text, "0x%08lX", static_cast<unsigned long>(result));
-    return text;
-}
-
 std::string SlotBufferName(int slot)
 {
-    return "IDirectSoundBuffer(slot " + std::to_string(slot) + ")";
+    return "slot" + std::to_string(slot);
 }
 
 class SoundTest : public ::testing::Test {
@@ -66,13 +59,14 @@ protected:
     // Deletes g_sound and returns the calls its destructor made.
     CallLog DestroySound()
     {
-        const size_t before = fakes.Log().size();
+        const size_t before = session.log.Calls().size();
         delete g_sound;
         g_sound = nullptr;
-        return CallLog(fakes.Log().begin() + static_cast<std::ptrdiff_t>(before), fakes.Log().end());
+        return session.log.Names(before);
     }
 
-    DSoundFakes fakes;
+    fakes::Session session;
+    DSoundFakes fakes{session};
 };
 
 // --- Construction and the never-initialised object ---------------------------
@@ -89,7 +83,7 @@ TEST_F(SoundTest, NeverInitialisedObjectNullsAllItsPointersAndMakesNoCall)
     ASSERT_THAT(sound->secondaryBuffers, Each(IsNull()));
 
     sound->~SoundDevice();
-    EXPECT_THAT(fakes.Log(), IsEmpty());
+    EXPECT_THAT(session.log.Names(), IsEmpty());
 }
 
 // --- InitSound ---------------------------------------------------------------
@@ -98,14 +92,14 @@ TEST_F(SoundTest, InitSoundCreatesTheDeviceAndSetsThePrimaryBufferFormat)
 {
     EXPECT_EQ(InitSound(), TRUE);
 
-    EXPECT_EQ(fakes.Log(), kFullInit);
-    ASSERT_EQ(fakes.DirectSounds().size(), 1u);
-    ASSERT_EQ(fakes.Buffers().size(), 1u);
-    EXPECT_EQ(g_sound->directSound, fakes.LastDirectSound());
-    EXPECT_EQ(g_sound->primaryBuffer, fakes.LastBuffer());
+    EXPECT_EQ(session.log.Names(), kFullInit);
+    ASSERT_EQ(fakes.directSounds.Count(), 1u);
+    ASSERT_EQ(fakes.buffers.Count(), 1u);
+    EXPECT_EQ(g_sound->directSound, fakes.directSounds.Last());
+    EXPECT_EQ(g_sound->primaryBuffer, fakes.buffers.Last());
     EXPECT_THAT(g_sound->secondaryBuffers, Each(IsNull()));
-    EXPECT_EQ(fakes.LastDirectSound()->RefCount(), 1u);
-    EXPECT_EQ(fakes.LastBuffer()->RefCount(), 1u);
+    EXPECT_EQ(fakes.directSounds.Last()->Refs(), 1);
+    EXPECT_EQ(fakes.buffers.Last()->Refs(), 1);
 }
 
 TEST_F(SoundTest, InitSoundPassesTheExactArgumentsAndRecords)
@@ -117,7 +111,7 @@ TEST_F(SoundTest, InitSoundPassesTheExactArgumentsAndRecords)
     EXPECT_EQ(fakes.createCalls[0].out, &g_sound->directSound);
     EXPECT_EQ(fakes.createCalls[0].outer, nullptr);
 
-    const dsound_fakes::FakeDirectSound* directSound = fakes.LastDirectSound();
+    const dsound_fakes::FakeDirectSound* directSound = fakes.directSounds.Last();
     ASSERT_EQ(directSound->cooperativeLevels.size(), 1u);
     EXPECT_EQ(directSound->cooperativeLevels[0].window, kMainWindow);
     EXPECT_EQ(directSound->cooperativeLevels[0].level, static_cast<DWORD>(DSSCL_EXCLUSIVE));
@@ -140,13 +134,13 @@ TEST_F(SoundTest, InitSoundPassesTheExactArgumentsAndRecords)
     // little-endian as the WAVEFORMATEX record lays them out.
     const std::vector<unsigned char> format = {0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10,
                                                0xB1, 0x02, 0x00, 0x04, 0x00, 0x10, 0x00, 0x12, 0x00};
-    ASSERT_EQ(fakes.LastBuffer()->formats.size(), 1u);
-    EXPECT_EQ(fakes.LastBuffer()->formats[0], format);
+    ASSERT_EQ(fakes.buffers.Last()->formats.size(), 1u);
+    EXPECT_EQ(fakes.buffers.Last()->formats[0], format);
 }
 
 struct FailingStep {
     const char* name;
-    Call call;
+    const char* call;
     HRESULT result;
     CallLog callsMade;  // InitSound stops after the failing call
     bool keepsDirectSound;
@@ -155,12 +149,12 @@ struct FailingStep {
 
 void PrintTo(const FailingStep& step, std::ostream* out)
 {
-    *out << step.name << " answering " << Hex(step.result);
+    *out << step.name << " answering " << FormatHResult(step.result);
 }
 
 std::string FailingStepName(const ::testing::TestParamInfo<FailingStep>& info)
 {
-    return std::string(info.param.name) + "_" + Hex(info.param.result).substr(2);
+    return std::string(info.param.name) + "_" + FormatHResult(info.param.result).substr(2);
 }
 
 class SoundFailingStepTest : public SoundTest, public ::testing::WithParamInterface<FailingStep> {};
@@ -168,13 +162,13 @@ class SoundFailingStepTest : public SoundTest, public ::testing::WithParamInterf
 TEST_P(SoundFailingStepTest, InitSoundReturnsFalseAndKeepsWhatWasCreatedUntilTheDestructor)
 {
     const FailingStep& step = GetParam();
-    fakes.SetResult(step.call, step.result);
+    session.failures.Fail(step.call, step.result);
 
     EXPECT_EQ(InitSound(), FALSE);
 
-    EXPECT_EQ(fakes.Log(), step.callsMade);
-    EXPECT_EQ(g_sound->directSound, step.keepsDirectSound ? fakes.LastDirectSound() : nullptr);
-    EXPECT_EQ(g_sound->primaryBuffer, step.keepsPrimaryBuffer ? fakes.LastBuffer() : nullptr);
+    EXPECT_EQ(session.log.Names(), step.callsMade);
+    EXPECT_EQ(g_sound->directSound, step.keepsDirectSound ? fakes.directSounds.Last() : nullptr);
+    EXPECT_EQ(g_sound->primaryBuffer, step.keepsPrimaryBuffer ? fakes.buffers.Last() : nullptr);
 
     CallLog released;
     if (step.keepsPrimaryBuffer)
@@ -182,7 +176,7 @@ TEST_P(SoundFailingStepTest, InitSoundReturnsFalseAndKeepsWhatWasCreatedUntilThe
     if (step.keepsDirectSound)
         released.push_back(kReleaseDirectSound);
     EXPECT_EQ(DestroySound(), released);
-    EXPECT_THAT(fakes.Unreleased(), IsEmpty());
+    EXPECT_THAT(session.Unreleased(), IsEmpty());
 }
 
 const CallLog kUpToCreate = {kCreate};
@@ -192,27 +186,27 @@ const CallLog kUpToCreateSoundBuffer = {kCreate, kSetCooperativeLevel, kCreateSo
 INSTANTIATE_TEST_SUITE_P(
     EachStep, SoundFailingStepTest,
     ::testing::Values(
-        FailingStep{"DirectSoundCreate8", Call::DirectSoundCreate8, DSERR_NODRIVER, kUpToCreate, false, false},
-        FailingStep{"DirectSoundCreate8", Call::DirectSoundCreate8, DSERR_ALLOCATED, kUpToCreate, false, false},
-        FailingStep{"SetCooperativeLevel", Call::SetCooperativeLevel, DSERR_INVALIDPARAM, kUpToSetCooperativeLevel,
+        FailingStep{"DirectSoundCreate8", "DirectSoundCreate8", DSERR_NODRIVER, kUpToCreate, false, false},
+        FailingStep{"DirectSoundCreate8", "DirectSoundCreate8", DSERR_ALLOCATED, kUpToCreate, false, false},
+        FailingStep{"SetCooperativeLevel", "directsound.SetCooperativeLevel", DSERR_INVALIDPARAM, kUpToSetCooperativeLevel,
                     true, false},
-        FailingStep{"CreateSoundBuffer", Call::CreateSoundBuffer, DSERR_OUTOFMEMORY, kUpToCreateSoundBuffer, true,
+        FailingStep{"CreateSoundBuffer", "directsound.CreateSoundBuffer", DSERR_OUTOFMEMORY, kUpToCreateSoundBuffer, true,
                     false},
-        FailingStep{"CreateSoundBuffer", Call::CreateSoundBuffer, DSERR_UNSUPPORTED, kUpToCreateSoundBuffer, true,
+        FailingStep{"CreateSoundBuffer", "directsound.CreateSoundBuffer", DSERR_UNSUPPORTED, kUpToCreateSoundBuffer, true,
                     false},
-        FailingStep{"SetFormat", Call::SetFormat, DSERR_BADFORMAT, kFullInit, true, true},
-        FailingStep{"SetFormat", Call::SetFormat, DSERR_PRIOLEVELNEEDED, kFullInit, true, true}),
+        FailingStep{"SetFormat", "primary.SetFormat", DSERR_BADFORMAT, kFullInit, true, true},
+        FailingStep{"SetFormat", "primary.SetFormat", DSERR_PRIOLEVELNEEDED, kFullInit, true, true}),
     FailingStepName);
 
 TEST_F(SoundTest, SuccessCodesOtherThanZeroCountAsSuccessAndInitSoundReturnsTrue)
 {
-    fakes.SetResult(Call::DirectSoundCreate8, S_FALSE);
-    fakes.SetResult(Call::SetCooperativeLevel, S_FALSE);
-    fakes.SetResult(Call::CreateSoundBuffer, DS_NO_VIRTUALIZATION);
-    fakes.SetResult(Call::SetFormat, S_FALSE);
+    session.failures.Fail("DirectSoundCreate8", S_FALSE);
+    session.failures.Fail("directsound.SetCooperativeLevel", S_FALSE);
+    session.failures.Fail("directsound.CreateSoundBuffer", DS_NO_VIRTUALIZATION);
+    session.failures.Fail("primary.SetFormat", S_FALSE);
 
     EXPECT_EQ(InitSound(), TRUE);
-    EXPECT_EQ(fakes.Log(), kFullInit);
+    EXPECT_EQ(session.log.Names(), kFullInit);
 }
 
 // --- The destructor ----------------------------------------------------------
@@ -244,17 +238,17 @@ TEST_P(SoundDestructorTest, ReleasesSlotsFirstToLastThenThePrimaryBufferThenTheD
     // Nothing in the program fills the slots yet; the test does it as a
     // later version would.
     for (int slot : c.filledSlots)
-        g_sound->secondaryBuffers[slot] = fakes.NewBuffer(SlotBufferName(slot));
+        g_sound->secondaryBuffers[slot] = fakes.buffers.Add(session, SlotBufferName(slot));
 
     CallLog expected;
     for (int slot : c.filledSlots)
-        expected.push_back(SlotBufferName(slot) + "::Release");
+        expected.push_back(SlotBufferName(slot) + ".Release");
     if (c.initialise) {
         expected.push_back(kReleasePrimary);
         expected.push_back(kReleaseDirectSound);
     }
     EXPECT_EQ(DestroySound(), expected);
-    EXPECT_THAT(fakes.Unreleased(), IsEmpty());
+    EXPECT_THAT(session.Unreleased(), IsEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(

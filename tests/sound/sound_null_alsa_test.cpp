@@ -25,7 +25,7 @@ TEST_F(SoundOnNullAlsaTest, InitSoundSetsThePrimaryBufferTo44100Hz16BitStereo)
     // here is what InitSound set.
     WAVEFORMATEX format = {};
     DWORD written = 0;
-    ASSERT_EQ(Hex(primary->GetFormat(&format, sizeof(format), &written)), Hex(DS_OK));
+    ASSERT_EQ(FormatHResult(primary->GetFormat(&format, sizeof(format), &written)), FormatHResult(DS_OK));
     EXPECT_EQ(format.wFormatTag, WAVE_FORMAT_PCM);
     EXPECT_EQ(format.nChannels, 2);
     EXPECT_EQ(format.nSamplesPerSec, 44100u);

@@ -11,13 +11,7 @@
 
 #include "app/main_window.h"
 #include "sound/sound_device.h"
-
-inline std::string Hex(HRESULT result)
-{
-    char text[16];
-    wsprintfA(text, "0x%08lX", static_cast<unsigned long>(result));
-    return text;
-}
+#include "tests/support/hresult.h"
 
 // Wine's HKCU\Software\Wine\Drivers "Audio" value: the audio drivers it may
 // load ("" for none). "(unset)" when there is no such value.

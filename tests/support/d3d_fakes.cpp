@@ -12,7 +12,15 @@ namespace d3d_fakes {
 
 namespace {
 
-Environment* g_current = nullptr;
+// A new fake in its slot; one handed out before stays alive, and counted.
+template <typename Fake>
+Fake& HandOut(Environment& environment, std::unique_ptr<Fake>& slot)
+{
+    if (slot != nullptr)
+        environment.earlier.push_back(std::move(slot));
+    slot = std::make_unique<Fake>(environment);
+    return *slot;
+}
 
 std::string Rect(const RECT* rect)
 {
@@ -21,16 +29,6 @@ std::string Rect(const RECT* rect)
     std::ostringstream text;
     text << "{" << rect->left << ", " << rect->top << ", " << rect->right << ", " << rect->bottom << "}";
     return text.str();
-}
-
-std::string Color(const D3DCOLORVALUE& color)
-{
-    return "(" + Float(color.r) + ", " + Float(color.g) + ", " + Float(color.b) + ", " + Float(color.a) + ")";
-}
-
-std::string Vector(const D3DVECTOR& vector)
-{
-    return "{" + Float(vector.x) + ", " + Float(vector.y) + ", " + Float(vector.z) + "}";
 }
 
 std::string WideHex(const std::wstring& text)
@@ -43,151 +41,21 @@ std::string WideHex(const std::wstring& text)
 
 } // namespace
 
-std::string Hex(unsigned long long value)
-{
-    char text[24];
-    std::snprintf(text, sizeof(text), "0x%llx", value);
-    return text;
-}
-
-std::string Float(float value)
-{
-    // Nine significant digits tell any two floats apart.
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.9g", static_cast<double>(value));
-    return text;
-}
-
-std::string Matrix(const D3DMATRIX& matrix)
-{
-    std::string text = "[";
-    for (int row = 0; row < 4; ++row)
-        for (int column = 0; column < 4; ++column)
-            text += (row + column == 0 ? "" : " ") + Float(matrix.m[row][column]);
-    return text + "]";
-}
-
-std::string Vector(const D3DXVECTOR3& vector)
-{
-    return Vector(static_cast<const D3DVECTOR&>(vector));
-}
-
-std::string Bytes(const std::string& bytes)
-{
-    std::string text;
-    for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            text += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
-            text += escaped;
-        }
-    }
-    return text;
-}
-
-std::string Describe(const D3DLIGHT9& light)
-{
-    std::ostringstream text;
-    text << "Type " << light.Type << ", Diffuse " << Color(light.Diffuse) << ", Specular " << Color(light.Specular)
-         << ", Ambient " << Color(light.Ambient) << ", Position " << Vector(light.Position) << ", Direction "
-         << Vector(light.Direction) << ", Range " << Float(light.Range) << ", Falloff " << Float(light.Falloff)
-         << ", Attenuation " << Float(light.Attenuation0) << " " << Float(light.Attenuation1) << " "
-         << Float(light.Attenuation2) << ", Theta " << Float(light.Theta) << ", Phi " << Float(light.Phi);
-    return text.str();
-}
-
-void CallLog::Add(std::string call)
-{
-    calls_.push_back(std::move(call));
-    if (observer_)
-        observer_(calls_.back());
-}
-
-std::vector<std::string> CallLog::Matching(const std::string& prefix) const
-{
-    std::vector<std::string> result;
-    for (const std::string& call : calls_)
-        if (call.compare(0, prefix.size(), prefix) == 0)
-            result.push_back(call);
-    return result;
-}
-
-void Failures::Fail(const std::string& call, HRESULT result, int times)
-{
-    entries_[call] = Entry{result, times};
-}
-
-HRESULT Failures::Next(const std::string& call)
-{
-    auto entry = entries_.find(call);
-    if (entry == entries_.end())
-        return S_OK;
-    const HRESULT result = entry->second.result;
-    if (entry->second.remaining != kAlways && --entry->second.remaining == 0)
-        entries_.erase(entry);
-    return result;
-}
-
-FakeObject::FakeObject(Environment& environment, std::string name)
-    : environment_(environment), name_(std::move(name))
+D3DFake::D3DFake(Environment& environment, std::string name)
+    : fakes::FakeObject(environment.session, std::move(name)), environment_(environment)
 {
 }
-
-ULONG FakeObject::DoAddRef()
-{
-    environment_.log.Add(name_ + ".AddRef()");
-    return static_cast<ULONG>(++refs);
-}
-
-ULONG FakeObject::DoRelease()
-{
-    environment_.log.Add(name_ + ".Release()");
-    // Below zero stays visible: a test expecting zero sees the extra release.
-    return static_cast<ULONG>(--refs);
-}
-
-void FakeObject::Log(const std::string& method, const std::string& arguments, HRESULT result)
-{
-    std::string call = name_ + "." + method + "(" + arguments + ")";
-    if (FAILED(result))
-        call += " -> " + Hex(static_cast<unsigned long>(result));
-    environment_.log.Add(std::move(call));
-}
-
-HRESULT FakeObject::Call(const std::string& method, const std::string& arguments)
-{
-    const HRESULT result = environment_.failures.Next(name_ + "." + method);
-    Log(method, arguments, result);
-    return result;
-}
-
-template <typename Result>
-Result FakeObject::Unexpected(const char* method)
-{
-    Log(method, "?", S_OK);
-    if constexpr (std::is_void_v<Result>)
-        return;
-    else if constexpr (std::is_same_v<Result, HRESULT>)
-        return E_NOTIMPL;
-    else
-        return Result{};
-}
-
-#define D3D_FAKES_DEFINE(fake, result, method, parameters) \
-    result STDMETHODCALLTYPE fake::method parameters { return Unexpected<result>(#method); }
 
 // ---- Direct3D ----
 
-FakeDirect3D::FakeDirect3D(Environment& environment) : FakeObject(environment, "direct3d") {}
+FakeDirect3D::FakeDirect3D(Environment& environment) : D3DFake(environment, "direct3d") {}
 
 HRESULT FakeDirect3D::GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode)
 {
     // A failed query writes nothing, as Direct3D does for a bad adapter.
     const HRESULT result = Call("GetAdapterDisplayMode", std::to_string(adapter));
     if (SUCCEEDED(result))
-        *mode = displayMode;
+        *mode = environment_.displayMode;
     return result;
 }
 
@@ -198,18 +66,17 @@ HRESULT FakeDirect3D::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWind
     const HRESULT result = Call("CreateDevice", std::to_string(adapter) + ", " + std::to_string(type) + ", " +
                                                     environment_.NameOf(focusWindow) + ", " + Hex(behaviour));
     if (SUCCEEDED(result)) {
-        ++environment_.device.refs;
-        *device = &environment_.device;
+        *device = &HandOut(environment_, environment_.device);
     }
     return result;
 }
 
-#define D3D_FAKES_DEFINE_DIRECT3D(result, method, parameters) D3D_FAKES_DEFINE(FakeDirect3D, result, method, parameters)
+#define D3D_FAKES_DEFINE_DIRECT3D(result, method, parameters) FAKES_DEFINE(FakeDirect3D, result, method, parameters)
 D3D_FAKES_DIRECT3D_UNEXPECTED(D3D_FAKES_DEFINE_DIRECT3D)
 
 // ---- Device ----
 
-FakeDevice::FakeDevice(Environment& environment) : FakeObject(environment, "device") {}
+FakeDevice::FakeDevice(Environment& environment) : D3DFake(environment, "device") {}
 
 HRESULT FakeDevice::Reset(D3DPRESENT_PARAMETERS* params)
 {
@@ -280,39 +147,32 @@ HRESULT FakeDevice::SetFVF(DWORD fvf)
     return Call("SetFVF", Hex(fvf));
 }
 
-#define D3D_FAKES_DEFINE_DEVICE(result, method, parameters) D3D_FAKES_DEFINE(FakeDevice, result, method, parameters)
+#define D3D_FAKES_DEFINE_DEVICE(result, method, parameters) FAKES_DEFINE(FakeDevice, result, method, parameters)
 D3D_FAKES_DEVICE_UNEXPECTED(D3D_FAKES_DEFINE_DEVICE)
 
 // ---- D3DX device resources ----
 
 void DeviceResources::Acquire(IDirect3DDevice9* device, Environment& environment)
 {
-    if (device != static_cast<IDirect3DDevice9*>(&environment.device) || held_)
+    if (environment.device == nullptr || device != static_cast<IDirect3DDevice9*>(environment.device.get()) || held_)
         return;
-    device_ = &environment.device;
+    device_ = environment.device.get();
     held_ = true;
     ++device_->heldD3dxResources;
 }
 
-void DeviceResources::Lose()
+HRESULT DeviceResources::Hold(bool held, HRESULT result)
 {
-    if (device_ != nullptr && held_) {
-        held_ = false;
-        --device_->heldD3dxResources;
+    if (SUCCEEDED(result) && device_ != nullptr && held_ != held) {
+        held_ = held;
+        device_->heldD3dxResources += held ? 1 : -1;
     }
-}
-
-void DeviceResources::Restore()
-{
-    if (device_ != nullptr && !held_) {
-        held_ = true;
-        ++device_->heldD3dxResources;
-    }
+    return result;
 }
 
 // ---- Sprite ----
 
-FakeSprite::FakeSprite(Environment& environment) : FakeObject(environment, "sprite") {}
+FakeSprite::FakeSprite(Environment& environment) : D3DXObjectFake(environment, "sprite") {}
 
 HRESULT FakeSprite::Begin(DWORD flags)
 {
@@ -324,124 +184,65 @@ HRESULT FakeSprite::End()
     return Call("End", "");
 }
 
-HRESULT FakeSprite::OnLostDevice()
-{
-    const HRESULT result = Call("OnLostDevice", "");
-    if (SUCCEEDED(result))
-        resources.Lose();
-    return result;
-}
-
-HRESULT FakeSprite::OnResetDevice()
-{
-    const HRESULT result = Call("OnResetDevice", "");
-    if (SUCCEEDED(result))
-        resources.Restore();
-    return result;
-}
-
-#define D3D_FAKES_DEFINE_SPRITE(result, method, parameters) D3D_FAKES_DEFINE(FakeSprite, result, method, parameters)
+#define D3D_FAKES_DEFINE_SPRITE(result, method, parameters) FAKES_DEFINE(FakeSprite, result, method, parameters)
 D3D_FAKES_SPRITE_UNEXPECTED(D3D_FAKES_DEFINE_SPRITE)
 
 // ---- Font ----
 
-FakeFont::FakeFont(Environment& environment) : FakeObject(environment, "font") {}
+FakeFont::FakeFont(Environment& environment) : D3DXObjectFake(environment, "font") {}
 
 INT FakeFont::DrawTextA(ID3DXSprite* sprite, const char* text, INT count, RECT* rect, DWORD format, D3DCOLOR color)
 {
-    DrawnText drawnText{environment_.NameOf(sprite), count < 0 ? std::string(text) : std::string(text, count), {},
-                        count, rect != nullptr ? *rect : RECT{}, format, color};
-    const HRESULT result = environment_.failures.Next("font.DrawTextA");
-    Log("DrawTextA", drawnText.sprite + ", \"" + Bytes(drawnText.text) + "\", " + std::to_string(count) + ", " +
-                         Rect(rect) + ", " + Hex(format) + ", " + Hex(color),
+    const std::string bytes = count < 0 ? std::string(text) : std::string(text, count);
+    return Draw("DrawTextA", DrawnText{environment_.NameOf(sprite), bytes, {}, count, rect != nullptr ? *rect : RECT{},
+                                       format, color},
+                "\"" + Bytes(bytes) + "\"", rect);
+}
+
+INT FakeFont::DrawTextW(ID3DXSprite* sprite, const WCHAR* text, INT count, RECT* rect, DWORD format, D3DCOLOR color)
+{
+    const std::wstring wide = count < 0 ? std::wstring(text) : std::wstring(text, count);
+    return Draw("DrawTextW", DrawnText{environment_.NameOf(sprite), {}, wide, count, rect != nullptr ? *rect : RECT{},
+                                       format, color},
+                "{" + WideHex(wide) + "}", rect);
+}
+
+INT FakeFont::Draw(const char* method, DrawnText drawnText, const std::string& shownText, const RECT* rect)
+{
+    const HRESULT result = environment_.failures.Next(std::string("font.") + method);
+    Log(method, drawnText.sprite + ", " + shownText + ", " + std::to_string(drawnText.count) + ", " +
+                    Rect(rect) + ", " + Hex(drawnText.format) + ", " + Hex(drawnText.color),
         result);
     drawn.push_back(std::move(drawnText));
     // The height of the text drawn; zero tells the caller it failed.
     return FAILED(result) ? 0 : 24;
 }
 
-INT FakeFont::DrawTextW(ID3DXSprite* sprite, const WCHAR* text, INT count, RECT* rect, DWORD format, D3DCOLOR color)
-{
-    DrawnText drawnText{environment_.NameOf(sprite), {}, count < 0 ? std::wstring(text) : std::wstring(text, count),
-                        count, rect != nullptr ? *rect : RECT{}, format, color};
-    const HRESULT result = environment_.failures.Next("font.DrawTextW");
-    Log("DrawTextW", drawnText.sprite + ", {" + WideHex(drawnText.wideText) + "}, " + std::to_string(count) + ", " +
-                         Rect(rect) + ", " + Hex(format) + ", " + Hex(color),
-        result);
-    drawn.push_back(std::move(drawnText));
-    return FAILED(result) ? 0 : 24;
-}
-
-HRESULT FakeFont::OnLostDevice()
-{
-    const HRESULT result = Call("OnLostDevice", "");
-    if (SUCCEEDED(result))
-        resources.Lose();
-    return result;
-}
-
-HRESULT FakeFont::OnResetDevice()
-{
-    const HRESULT result = Call("OnResetDevice", "");
-    if (SUCCEEDED(result))
-        resources.Restore();
-    return result;
-}
-
-#define D3D_FAKES_DEFINE_FONT(result, method, parameters) D3D_FAKES_DEFINE(FakeFont, result, method, parameters)
+#define D3D_FAKES_DEFINE_FONT(result, method, parameters) FAKES_DEFINE(FakeFont, result, method, parameters)
 D3D_FAKES_FONT_UNEXPECTED(D3D_FAKES_DEFINE_FONT)
 
 // ---- Environment ----
 
-Environment::Environment() : direct3d(*this), device(*this), sprite(*this), font(*this)
+Environment::Environment(fakes::Session& session) : session(session), log(session.log), failures(session.failures)
 {
-    if (g_current != nullptr)
-        ADD_FAILURE() << "two d3d_fakes::Environment objects alive at once";
-    g_current = this;
-}
-
-Environment::~Environment()
-{
-    if (g_current == this)
-        g_current = nullptr;
-}
-
-Environment* Environment::Current()
-{
-    return g_current;
 }
 
 std::string Environment::NameOf(const void* object) const
 {
     if (object == nullptr)
         return "null";
-    if (object == static_cast<const IDirect3D9*>(&direct3d))
-        return direct3d.Name();
-    if (object == static_cast<const IDirect3DDevice9*>(&device))
-        return device.Name();
-    if (object == static_cast<const ID3DXSprite*>(&sprite))
-        return sprite.Name();
-    if (object == static_cast<const ID3DXFont*>(&font))
-        return font.Name();
+    if (direct3d != nullptr && object == static_cast<const IDirect3D9*>(direct3d.get()))
+        return direct3d->Name();
+    if (device != nullptr && object == static_cast<const IDirect3DDevice9*>(device.get()))
+        return device->Name();
+    if (sprite != nullptr && object == static_cast<const ID3DXSprite*>(sprite.get()))
+        return sprite->Name();
+    if (font != nullptr && object == static_cast<const ID3DXFont*>(font.get()))
+        return font->Name();
     return Hex(reinterpret_cast<uintptr_t>(object));
 }
 
 namespace {
-
-Environment& Active(const char* function)
-{
-    if (g_current == nullptr) {
-        // Nothing sensible can be handed out; stop the test here.
-        std::fprintf(stderr, "%s called without a d3d_fakes::Environment\n", function);
-        std::abort();
-    }
-    return *g_current;
-}
-
-void LogEntryPoint(Environment& environment, const std::string& call, HRESULT result)
-{
-    environment.log.Add(FAILED(result) ? call + " -> " + Hex(static_cast<unsigned long>(result)) : call);
-}
 
 D3DXMATRIX* MakeMatrix(Environment& environment, D3DXMATRIX* out)
 {
@@ -460,27 +261,26 @@ using d3d_fakes::Environment;
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion)
 {
-    Environment& environment = d3d_fakes::Active("Direct3DCreate9");
+    Environment& environment = Environment::Active("Direct3DCreate9");
     const std::string call = "Direct3DCreate9(" + std::to_string(sdkVersion) + ")";
     if (FAILED(environment.failures.Next("Direct3DCreate9"))) {
         environment.log.Add(call + " -> null");
         return nullptr;
     }
     environment.log.Add(call);
-    ++environment.direct3d.refs;
-    return &environment.direct3d;
+    return &d3d_fakes::HandOut(environment, environment.direct3d);
 }
 
 HRESULT WINAPI D3DXCreateSprite(IDirect3DDevice9* device, ID3DXSprite** sprite)
 {
-    Environment& environment = d3d_fakes::Active("D3DXCreateSprite");
+    Environment& environment = Environment::Active("D3DXCreateSprite");
     const HRESULT result = environment.failures.Next("D3DXCreateSprite");
-    d3d_fakes::LogEntryPoint(environment, "D3DXCreateSprite(" + environment.NameOf(device) + ")", result);
+    environment.session.LogEntryPoint("D3DXCreateSprite(" + environment.NameOf(device) + ")", result);
     if (FAILED(result))
         return result;
-    environment.sprite.resources.Acquire(device, environment);
-    ++environment.sprite.refs;
-    *sprite = &environment.sprite;
+    d3d_fakes::FakeSprite& made = d3d_fakes::HandOut(environment, environment.sprite);
+    made.resources.Acquire(device, environment);
+    *sprite = &made;
     return S_OK;
 }
 
@@ -488,7 +288,7 @@ HRESULT WINAPI D3DXCreateFontA(IDirect3DDevice9* device, INT height, UINT width,
                                WINBOOL italic, DWORD charset, DWORD precision, DWORD quality, DWORD pitchAndFamily,
                                const char* faceName, ID3DXFont** font)
 {
-    Environment& environment = d3d_fakes::Active("D3DXCreateFontA");
+    Environment& environment = Environment::Active("D3DXCreateFontA");
     d3d_fakes::FontRequest request{environment.NameOf(device), height, width, weight, mipLevels, italic,
                                    charset, precision, quality, pitchAndFamily, faceName != nullptr ? faceName : ""};
     const HRESULT result = environment.failures.Next("D3DXCreateFontA");
@@ -496,19 +296,19 @@ HRESULT WINAPI D3DXCreateFontA(IDirect3DDevice9* device, INT height, UINT width,
     call << "D3DXCreateFontA(" << request.device << ", " << height << ", " << width << ", " << weight << ", "
          << mipLevels << ", " << italic << ", " << charset << ", " << precision << ", " << quality << ", "
          << pitchAndFamily << ", \"" << d3d_fakes::Bytes(request.faceName) << "\")";
-    d3d_fakes::LogEntryPoint(environment, call.str(), result);
+    environment.session.LogEntryPoint(call.str(), result);
     environment.fontRequests.push_back(std::move(request));
     if (FAILED(result))
         return result;
-    environment.font.resources.Acquire(device, environment);
-    ++environment.font.refs;
-    *font = &environment.font;
+    d3d_fakes::FakeFont& made = d3d_fakes::HandOut(environment, environment.font);
+    made.resources.Acquire(device, environment);
+    *font = &made;
     return S_OK;
 }
 
 D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovRH(D3DXMATRIX* out, FLOAT fovY, FLOAT aspect, FLOAT zNear, FLOAT zFar)
 {
-    Environment& environment = d3d_fakes::Active("D3DXMatrixPerspectiveFovRH");
+    Environment& environment = Environment::Active("D3DXMatrixPerspectiveFovRH");
     environment.perspectiveRequests.push_back({fovY, aspect, zNear, zFar});
     environment.log.Add("D3DXMatrixPerspectiveFovRH(" + d3d_fakes::Float(fovY) + ", " + d3d_fakes::Float(aspect) +
                         ", " + d3d_fakes::Float(zNear) + ", " + d3d_fakes::Float(zFar) + ")");
@@ -518,7 +318,7 @@ D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovRH(D3DXMATRIX* out, FLOAT fovY, FLOAT
 D3DXMATRIX* WINAPI D3DXMatrixLookAtRH(D3DXMATRIX* out, const D3DXVECTOR3* eye, const D3DXVECTOR3* at,
                                       const D3DXVECTOR3* up)
 {
-    Environment& environment = d3d_fakes::Active("D3DXMatrixLookAtRH");
+    Environment& environment = Environment::Active("D3DXMatrixLookAtRH");
     environment.lookAtRequests.push_back({*eye, *at, *up});
     environment.log.Add("D3DXMatrixLookAtRH(" + d3d_fakes::Vector(*eye) + ", " + d3d_fakes::Vector(*at) + ", " +
                         d3d_fakes::Vector(*up) + ")");

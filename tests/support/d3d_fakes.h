@@ -1,25 +1,13 @@
 // Recording doubles of Direct3D 9 and D3DX 9 for test programs that link
-// no d3d9 or d3dx9 library.
+// no d3d9 or d3dx9 library, on the shared fake base (fake_com.h).
 //
 // The fakes implement the real COM interfaces of the MinGW headers
 // (IDirect3D9, IDirect3DDevice9, ID3DXSprite, ID3DXFont). The MinGW headers
 // declare the entry points without dllimport, so d3d_fakes.cpp defines
 // Direct3DCreate9, D3DXCreateSprite, D3DXCreateFontA,
 // D3DXMatrixPerspectiveFovRH and D3DXMatrixLookAtRH itself; they hand out
-// the objects of the Environment alive at the time.
-//
-// Every call on a fake, and every entry point, goes in order into one
-// CallLog as text, "object.Method(arguments)", with " -> 0x8876086c" (the
-// HRESULT, or " -> null") appended when the call failed. Methods the
-// program is not expected to use are logged with "(?)" and fail with
-// E_NOTIMPL, so a call nobody planned for shows up in the log.
-//
-// References: every hand-out by an entry point adds one reference, AddRef
-// adds one and Release takes one; nothing is ever freed, so a test can read
-// `refs` afterwards. A balanced program leaves every fake at zero.
-//
-// Failures are injected per call name: failures.Fail("device.Present",
-// D3DERR_DEVICELOST, 2) fails the next two presents.
+// the objects of the Environment alive at the time, named "direct3d",
+// "device", "sprite" and "font" in the log.
 //
 // The device behaves like a real Direct3D 9 device about Reset: it refuses
 // it with D3DERR_INVALIDCALL while a sprite or font created on it still
@@ -28,8 +16,7 @@
 // that only ever ran there could miss it.
 #pragma once
 
-#include <functional>
-#include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,78 +24,27 @@
 #include <d3d9.h>
 #include <d3dx9.h>
 
+#include "tests/support/d3d_text.h"
+#include "tests/support/fake_com.h"
+
 namespace d3d_fakes {
 
-// Formatting shared by the log and by tests that build expected entries.
-std::string Hex(unsigned long long value);           // "0x1e"
-std::string Float(float value);                      // nine significant digits: no two floats print alike
-std::string Matrix(const D3DMATRIX& matrix);         // "[m11 m12 ... m44]"
-std::string Vector(const D3DXVECTOR3& vector);       // "{x, y, z}"
-std::string Bytes(const std::string& bytes);         // printable ASCII as is, the rest as \xNN
-std::string Describe(const D3DLIGHT9& light);        // every field, for exact comparison
+using fakes::Hex;
 
-class CallLog {
-public:
-    // Runs right after each call is logged, while the caller is still inside
-    // it: for looking at the program's state at that moment.
-    using Observer = std::function<void(const std::string& call)>;
-
-    void Add(std::string call);
-    void SetObserver(Observer observer) { observer_ = std::move(observer); }
-    const std::vector<std::string>& Calls() const { return calls_; }
-    // The calls whose text starts with `prefix`, e.g. "device.Reset".
-    std::vector<std::string> Matching(const std::string& prefix) const;
-    void Clear() { calls_.clear(); }
-
-private:
-    std::vector<std::string> calls_;
-    Observer observer_;
-};
-
-class Failures {
-public:
-    static constexpr int kAlways = -1;
-
-    void Fail(const std::string& call, HRESULT result, int times = kAlways);
-    void Stop(const std::string& call) { entries_.erase(call); }
-    // The injected failure of this call, used up by one; S_OK when none.
-    HRESULT Next(const std::string& call);
-
-private:
-    struct Entry {
-        HRESULT result;
-        int remaining;
-    };
-    std::map<std::string, Entry> entries_;
-};
+using d3d_text::Bytes;
+using d3d_text::Describe;
+using d3d_text::Float;
+using d3d_text::Matrix;
+using d3d_text::Vector;
 
 class Environment;
 
-class FakeObject {
-public:
-    FakeObject(Environment& environment, std::string name);
-    FakeObject(const FakeObject&) = delete;
-    FakeObject& operator=(const FakeObject&) = delete;
-
-    const std::string& Name() const { return name_; }
-    LONG refs = 0;
-
+// A fake that can name the other fakes of its Environment in its log.
+class D3DFake : public fakes::FakeObject {
 protected:
-    ULONG DoAddRef();
-    ULONG DoRelease();
-    // Logs the call and returns the injected failure for it, if any.
-    HRESULT Call(const std::string& method, const std::string& arguments);
-    void Log(const std::string& method, const std::string& arguments, HRESULT result);
-    template <typename Result>
-    Result Unexpected(const char* method);
-
+    D3DFake(Environment& environment, std::string name);
     Environment& environment_;
-
-private:
-    std::string name_;
 };
-
-#define D3D_FAKES_DECLARE(result, method, parameters) result STDMETHODCALLTYPE method parameters override;
 
 #define D3D_FAKES_DIRECT3D_UNEXPECTED(X)                                                                        \
     X(HRESULT, QueryInterface, (REFIID, void**))                                                               \
@@ -125,12 +61,10 @@ private:
     X(HRESULT, GetDeviceCaps, (UINT, D3DDEVTYPE, D3DCAPS9*))                                                   \
     X(HMONITOR, GetAdapterMonitor, (UINT))
 
-class FakeDirect3D final : public IDirect3D9, public FakeObject {
+class FakeDirect3D final : public IDirect3D9, public D3DFake {
 public:
     explicit FakeDirect3D(Environment& environment);
 
-    // What GetAdapterDisplayMode answers when it succeeds.
-    D3DDISPLAYMODE displayMode = {1024, 768, 60, D3DFMT_X8R8G8B8};
     // The present parameters of every CreateDevice call, failed ones too.
     std::vector<D3DPRESENT_PARAMETERS> createParams;
 
@@ -139,7 +73,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) override;
     HRESULT STDMETHODCALLTYPE CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWindow, DWORD behaviour,
                                            D3DPRESENT_PARAMETERS* params, IDirect3DDevice9** device) override;
-    D3D_FAKES_DIRECT3D_UNEXPECTED(D3D_FAKES_DECLARE)
+    D3D_FAKES_DIRECT3D_UNEXPECTED(FAKES_DECLARE)
 };
 
 #define D3D_FAKES_DEVICE_UNEXPECTED(X)                                                                             \
@@ -254,7 +188,7 @@ public:
     X(HRESULT, DeletePatch, (UINT))                                                                               \
     X(HRESULT, CreateQuery, (D3DQUERYTYPE, IDirect3DQuery9**))
 
-class FakeDevice final : public IDirect3DDevice9, public FakeObject {
+class FakeDevice final : public IDirect3DDevice9, public D3DFake {
 public:
     explicit FakeDevice(Environment& environment);
 
@@ -280,7 +214,7 @@ public:
     HRESULT STDMETHODCALLTYPE SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) override;
     HRESULT STDMETHODCALLTYPE SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) override;
     HRESULT STDMETHODCALLTYPE SetFVF(DWORD fvf) override;
-    D3D_FAKES_DEVICE_UNEXPECTED(D3D_FAKES_DECLARE)
+    D3D_FAKES_DEVICE_UNEXPECTED(FAKES_DECLARE)
 };
 
 // What sprites and fonts share: the device resources they hold between
@@ -288,13 +222,30 @@ public:
 class DeviceResources {
 public:
     void Acquire(IDirect3DDevice9* device, Environment& environment);
-    void Lose();
-    void Restore();
+    // OnLostDevice (false) and OnResetDevice (true), when `result`, the
+    // call's own, succeeded. Returns `result`.
+    HRESULT Hold(bool held, HRESULT result);
     bool Held() const { return held_; }
 
 private:
     FakeDevice* device_ = nullptr;
     bool held_ = false;
+};
+
+// A D3DX object made on the device: a sprite or a font, which give up
+// their device resources on OnLostDevice and take them again on
+// OnResetDevice.
+template <typename Interface>
+class D3DXObjectFake : public Interface, public D3DFake {
+public:
+    D3DXObjectFake(Environment& environment, std::string name) : D3DFake(environment, std::move(name)) {}
+
+    DeviceResources resources;
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+    HRESULT STDMETHODCALLTYPE OnLostDevice() override { return resources.Hold(false, Call("OnLostDevice", "")); }
+    HRESULT STDMETHODCALLTYPE OnResetDevice() override { return resources.Hold(true, Call("OnResetDevice", "")); }
 };
 
 #define D3D_FAKES_SPRITE_UNEXPECTED(X)                                                                    \
@@ -307,19 +258,13 @@ private:
     X(HRESULT, Draw, (IDirect3DTexture9*, const RECT*, const D3DXVECTOR3*, const D3DXVECTOR3*, D3DCOLOR)) \
     X(HRESULT, Flush, ())
 
-class FakeSprite final : public ID3DXSprite, public FakeObject {
+class FakeSprite final : public D3DXObjectFake<ID3DXSprite> {
 public:
     explicit FakeSprite(Environment& environment);
 
-    DeviceResources resources;
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
     HRESULT STDMETHODCALLTYPE Begin(DWORD flags) override;
     HRESULT STDMETHODCALLTYPE End() override;
-    HRESULT STDMETHODCALLTYPE OnLostDevice() override;
-    HRESULT STDMETHODCALLTYPE OnResetDevice() override;
-    D3D_FAKES_SPRITE_UNEXPECTED(D3D_FAKES_DECLARE)
+    D3D_FAKES_SPRITE_UNEXPECTED(FAKES_DECLARE)
 };
 
 #define D3D_FAKES_FONT_UNEXPECTED(X)                                        \
@@ -348,22 +293,22 @@ struct DrawnText {
     D3DCOLOR color;
 };
 
-class FakeFont final : public ID3DXFont, public FakeObject {
+class FakeFont final : public D3DXObjectFake<ID3DXFont> {
 public:
     explicit FakeFont(Environment& environment);
 
-    DeviceResources resources;
     std::vector<DrawnText> drawn;
 
-    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
     INT STDMETHODCALLTYPE DrawTextA(ID3DXSprite* sprite, const char* text, INT count, RECT* rect, DWORD format,
                                     D3DCOLOR color) override;
     INT STDMETHODCALLTYPE DrawTextW(ID3DXSprite* sprite, const WCHAR* text, INT count, RECT* rect, DWORD format,
                                     D3DCOLOR color) override;
-    HRESULT STDMETHODCALLTYPE OnLostDevice() override;
-    HRESULT STDMETHODCALLTYPE OnResetDevice() override;
-    D3D_FAKES_FONT_UNEXPECTED(D3D_FAKES_DECLARE)
+    D3D_FAKES_FONT_UNEXPECTED(FAKES_DECLARE)
+
+private:
+    // Logs and keeps one DrawTextA or DrawTextW call; `shownText` is its
+    // text as the log shows it.
+    INT Draw(const char* method, DrawnText drawnText, const std::string& shownText, const RECT* rect);
 };
 
 // The arguments of one D3DXCreateFontA call.
@@ -396,19 +341,26 @@ struct LookAtRequest {
 
 // One set of fakes and the log they share. The entry points use the
 // Environment alive at the time (one at a time).
-class Environment {
+class Environment : public fakes::CurrentFamily<Environment> {
 public:
-    Environment();
-    ~Environment();
     Environment(const Environment&) = delete;
     Environment& operator=(const Environment&) = delete;
 
-    CallLog log;
-    Failures failures;
-    FakeDirect3D direct3d;
-    FakeDevice device;
-    FakeSprite sprite;
-    FakeFont font;
+    explicit Environment(fakes::Session& session);
+    fakes::Session& session;
+    fakes::CallLog& log;
+    fakes::Failures& failures;
+
+    // What GetAdapterDisplayMode answers when it succeeds.
+    D3DDISPLAYMODE displayMode = {1024, 768, 60, D3DFMT_X8R8G8B8};
+
+    // The last of each kind that an entry point or CreateDevice handed out.
+    std::unique_ptr<FakeDirect3D> direct3d;
+    std::unique_ptr<FakeDevice> device;
+    std::unique_ptr<FakeSprite> sprite;
+    std::unique_ptr<FakeFont> font;
+    // Those handed out before them.
+    std::vector<std::unique_ptr<fakes::FakeObject>> earlier;
 
     std::vector<FontRequest> fontRequests;
     std::vector<PerspectiveRequest> perspectiveRequests;
@@ -421,7 +373,6 @@ public:
     // The name of a fake, "null", or the pointer as hex.
     std::string NameOf(const void* object) const;
 
-    static Environment* Current();
 };
 
 } // namespace d3d_fakes

@@ -1,14 +1,12 @@
-// Recording doubles of DirectInput 8: DirectInput8Create, IDirectInput8A and
-// IDirectInputDevice8A as the MinGW headers declare them. Every call is
-// written to a call log as "<interface>::<method>", its arguments are kept
-// on the object that received it, and any of the calls the program makes can
-// be told to answer with another HRESULT.
+// Recording doubles of DirectInput 8 on the shared fake base (fake_com.h):
+// DirectInput8Create, IDirectInput8A and IDirectInputDevice8A as the MinGW
+// headers declare them. The log names them "directinput" and, for the
+// system keyboard, "keyboard"; the arguments are kept on the object that
+// received them.
 //
 // A test program that links dinput_fakes.cpp gets its DirectInput8Create in
 // place of dinput8.dll's; the data formats and GUIDs still come from
-// libdinput8.a and libdxguid.a. The objects handed out stay alive (owned by
-// the DInputFakes that made them) after their count reaches zero, so a test
-// can look at them after the program let go.
+// libdinput8.a and libdxguid.a.
 #pragma once
 
 #ifndef DIRECTINPUT_VERSION
@@ -16,58 +14,45 @@
 #endif
 #include <dinput.h>
 
-#include <map>
-#include <memory>
-#include <string>
-#include <utility>
 #include <vector>
+
+#include "tests/support/fake_com.h"
 
 namespace dinput_fakes {
 
-using CallLog = std::vector<std::string>;
+#define DINPUT_FAKES_DEVICE_UNEXPECTED(X)                                                      \
+    X(HRESULT, QueryInterface, (REFIID, void**))                                               \
+    X(HRESULT, GetCapabilities, (LPDIDEVCAPS))                                                 \
+    X(HRESULT, EnumObjects, (LPDIENUMDEVICEOBJECTSCALLBACKA, LPVOID, DWORD))                   \
+    X(HRESULT, GetProperty, (REFGUID, LPDIPROPHEADER))                                         \
+    X(HRESULT, SetProperty, (REFGUID, LPCDIPROPHEADER))                                        \
+    X(HRESULT, GetDeviceData, (DWORD, LPDIDEVICEOBJECTDATA, LPDWORD, DWORD))                   \
+    X(HRESULT, SetEventNotification, (HANDLE))                                                 \
+    X(HRESULT, GetObjectInfo, (LPDIDEVICEOBJECTINSTANCEA, DWORD, DWORD))                       \
+    X(HRESULT, GetDeviceInfo, (LPDIDEVICEINSTANCEA))                                           \
+    X(HRESULT, RunControlPanel, (HWND, DWORD))                                                 \
+    X(HRESULT, Initialize, (HINSTANCE, DWORD, REFGUID))                                        \
+    X(HRESULT, CreateEffect, (REFGUID, LPCDIEFFECT, LPDIRECTINPUTEFFECT*, LPUNKNOWN))          \
+    X(HRESULT, EnumEffects, (LPDIENUMEFFECTSCALLBACKA, LPVOID, DWORD))                         \
+    X(HRESULT, GetEffectInfo, (LPDIEFFECTINFOA, REFGUID))                                      \
+    X(HRESULT, GetForceFeedbackState, (LPDWORD))                                               \
+    X(HRESULT, SendForceFeedbackCommand, (DWORD))                                              \
+    X(HRESULT, EnumCreatedEffectObjects, (LPDIENUMCREATEDEFFECTOBJECTSCALLBACK, LPVOID, DWORD)) \
+    X(HRESULT, Escape, (LPDIEFFESCAPE))                                                        \
+    X(HRESULT, Poll, ())                                                                       \
+    X(HRESULT, SendDeviceData, (DWORD, LPCDIDEVICEOBJECTDATA, LPDWORD, DWORD))                 \
+    X(HRESULT, EnumEffectsInFile, (LPCSTR, LPDIENUMEFFECTSINFILECALLBACK, LPVOID, DWORD))      \
+    X(HRESULT, WriteEffectToFile, (LPCSTR, DWORD, LPDIFILEEFFECT, DWORD))                      \
+    X(HRESULT, BuildActionMap, (LPDIACTIONFORMATA, LPCSTR, DWORD))                             \
+    X(HRESULT, SetActionMap, (LPDIACTIONFORMATA, LPCSTR, DWORD))                               \
+    X(HRESULT, GetImageInfo, (LPDIDEVICEIMAGEINFOHEADERA))
 
-// The calls whose result a test can choose. Unlisted methods answer
-// E_NOTIMPL, and are logged too, so that an unexpected call shows.
-enum class Call {
-    DirectInput8Create,
-    CreateDevice,
-    SetDataFormat,
-    SetCooperativeLevel,
-    Acquire,
-    Unacquire,
-    GetDeviceState,
-};
-
-class DInputFakes;
-
-// Shared by both objects: the reference count and the log entry.
-class FakeObject {
+class FakeDirectInputDevice final : public IDirectInputDevice8A, public fakes::FakeObject {
 public:
-    FakeObject(DInputFakes& fakes, std::string name) : fakes_(fakes), name_(std::move(name)) {}
-    virtual ~FakeObject() = default;
-
-    ULONG RefCount() const { return refs_; }
-    const std::string& Name() const { return name_; }
-
-protected:
-    void Record(const char* method);
-    ULONG DoAddRef();
-    ULONG DoRelease();
-    HRESULT ResultOf(Call call) const;
-
-    DInputFakes& fakes_;
-
-private:
-    std::string name_;
-    ULONG refs_ = 1;
-};
-
-class FakeDirectInputDevice final : public IDirectInputDevice8A, public FakeObject {
-public:
-    FakeDirectInputDevice(DInputFakes& fakes, const GUID& guid);
+    FakeDirectInputDevice(fakes::Session& session, const GUID& guid);
 
     GUID guid;
-    std::vector<LPCDIDATAFORMAT> dataFormats;  // every SetDataFormat argument
+    std::vector<LPCDIDATAFORMAT> dataFormats; // every SetDataFormat argument
     struct CooperativeLevel {
         HWND window;
         DWORD flags;
@@ -76,46 +61,30 @@ public:
     // Follows successful Acquire and Unacquire calls, as the real one would.
     bool acquired = false;
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-    // IDirectInputDeviceA
-    STDMETHODIMP GetCapabilities(LPDIDEVCAPS) override;
-    STDMETHODIMP EnumObjects(LPDIENUMDEVICEOBJECTSCALLBACKA, LPVOID, DWORD) override;
-    STDMETHODIMP GetProperty(REFGUID, LPDIPROPHEADER) override;
-    STDMETHODIMP SetProperty(REFGUID, LPCDIPROPHEADER) override;
-    STDMETHODIMP Acquire() override;
-    STDMETHODIMP Unacquire() override;
-    STDMETHODIMP GetDeviceState(DWORD size, LPVOID data) override;
-    STDMETHODIMP GetDeviceData(DWORD, LPDIDEVICEOBJECTDATA, LPDWORD, DWORD) override;
-    STDMETHODIMP SetDataFormat(LPCDIDATAFORMAT format) override;
-    STDMETHODIMP SetEventNotification(HANDLE) override;
-    STDMETHODIMP SetCooperativeLevel(HWND window, DWORD flags) override;
-    STDMETHODIMP GetObjectInfo(LPDIDEVICEOBJECTINSTANCEA, DWORD, DWORD) override;
-    STDMETHODIMP GetDeviceInfo(LPDIDEVICEINSTANCEA) override;
-    STDMETHODIMP RunControlPanel(HWND, DWORD) override;
-    STDMETHODIMP Initialize(HINSTANCE, DWORD, REFGUID) override;
-    // IDirectInputDevice2A
-    STDMETHODIMP CreateEffect(REFGUID, LPCDIEFFECT, LPDIRECTINPUTEFFECT*, LPUNKNOWN) override;
-    STDMETHODIMP EnumEffects(LPDIENUMEFFECTSCALLBACKA, LPVOID, DWORD) override;
-    STDMETHODIMP GetEffectInfo(LPDIEFFECTINFOA, REFGUID) override;
-    STDMETHODIMP GetForceFeedbackState(LPDWORD) override;
-    STDMETHODIMP SendForceFeedbackCommand(DWORD) override;
-    STDMETHODIMP EnumCreatedEffectObjects(LPDIENUMCREATEDEFFECTOBJECTSCALLBACK, LPVOID, DWORD) override;
-    STDMETHODIMP Escape(LPDIEFFESCAPE) override;
-    STDMETHODIMP Poll() override;
-    STDMETHODIMP SendDeviceData(DWORD, LPCDIDEVICEOBJECTDATA, LPDWORD, DWORD) override;
-    // IDirectInputDevice7A
-    STDMETHODIMP EnumEffectsInFile(LPCSTR, LPDIENUMEFFECTSINFILECALLBACK, LPVOID, DWORD) override;
-    STDMETHODIMP WriteEffectToFile(LPCSTR, DWORD, LPDIFILEEFFECT, DWORD) override;
-    // IDirectInputDevice8A
-    STDMETHODIMP BuildActionMap(LPDIACTIONFORMATA, LPCSTR, DWORD) override;
-    STDMETHODIMP SetActionMap(LPDIACTIONFORMATA, LPCSTR, DWORD) override;
-    STDMETHODIMP GetImageInfo(LPDIDEVICEIMAGEINFOHEADERA) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+    HRESULT STDMETHODCALLTYPE Acquire() override;
+    HRESULT STDMETHODCALLTYPE Unacquire() override;
+    HRESULT STDMETHODCALLTYPE GetDeviceState(DWORD size, LPVOID data) override;
+    HRESULT STDMETHODCALLTYPE SetDataFormat(LPCDIDATAFORMAT format) override;
+    HRESULT STDMETHODCALLTYPE SetCooperativeLevel(HWND window, DWORD flags) override;
+    DINPUT_FAKES_DEVICE_UNEXPECTED(FAKES_DECLARE)
 };
 
-class FakeDirectInput final : public IDirectInput8A, public FakeObject {
+#define DINPUT_FAKES_DIRECTINPUT_UNEXPECTED(X)                                                             \
+    X(HRESULT, QueryInterface, (REFIID, void**))                                                           \
+    X(HRESULT, EnumDevices, (DWORD, LPDIENUMDEVICESCALLBACKA, LPVOID, DWORD))                              \
+    X(HRESULT, GetDeviceStatus, (REFGUID))                                                                 \
+    X(HRESULT, RunControlPanel, (HWND, DWORD))                                                             \
+    X(HRESULT, Initialize, (HINSTANCE, DWORD))                                                             \
+    X(HRESULT, FindDevice, (REFGUID, LPCSTR, LPGUID))                                                      \
+    X(HRESULT, EnumDevicesBySemantics, (LPCSTR, LPDIACTIONFORMATA, LPDIENUMDEVICESBYSEMANTICSCBA, LPVOID, \
+                                        DWORD))                                                            \
+    X(HRESULT, ConfigureDevices, (LPDICONFIGUREDEVICESCALLBACK, LPDICONFIGUREDEVICESPARAMSA, DWORD, LPVOID))
+
+class DInputFakes;
+
+class FakeDirectInput final : public IDirectInput8A, public fakes::FakeObject {
 public:
     explicit FakeDirectInput(DInputFakes& fakes);
 
@@ -126,40 +95,22 @@ public:
     };
     std::vector<CreateDeviceCall> createDeviceCalls;
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-    // IDirectInput8A
-    STDMETHODIMP CreateDevice(REFGUID guid, LPDIRECTINPUTDEVICE8A* device, LPUNKNOWN outer) override;
-    STDMETHODIMP EnumDevices(DWORD, LPDIENUMDEVICESCALLBACKA, LPVOID, DWORD) override;
-    STDMETHODIMP GetDeviceStatus(REFGUID) override;
-    STDMETHODIMP RunControlPanel(HWND, DWORD) override;
-    STDMETHODIMP Initialize(HINSTANCE, DWORD) override;
-    STDMETHODIMP FindDevice(REFGUID, LPCSTR, LPGUID) override;
-    STDMETHODIMP EnumDevicesBySemantics(LPCSTR, LPDIACTIONFORMATA, LPDIENUMDEVICESBYSEMANTICSCBA, LPVOID,
-                                        DWORD) override;
-    STDMETHODIMP ConfigureDevices(LPDICONFIGUREDEVICESCALLBACK, LPDICONFIGUREDEVICESPARAMSA, DWORD, LPVOID) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+    HRESULT STDMETHODCALLTYPE CreateDevice(REFGUID guid, LPDIRECTINPUTDEVICE8A* device, LPUNKNOWN outer) override;
+    DINPUT_FAKES_DIRECTINPUT_UNEXPECTED(FAKES_DECLARE)
+
+private:
+    DInputFakes& fakes_;
 };
 
 // The DirectInput a test program sees while one of these exists (one at a
-// time). The log may be shared with other doubles, so that a test can see
-// the order of calls across subsystems.
-class DInputFakes {
+// time), logging into `session`.
+class DInputFakes : public fakes::CurrentFamily<DInputFakes> {
 public:
-    explicit DInputFakes(CallLog* sharedLog = nullptr);
-    ~DInputFakes();
+    explicit DInputFakes(fakes::Session& session) : session(session) {}
 
-    DInputFakes(const DInputFakes&) = delete;
-    DInputFakes& operator=(const DInputFakes&) = delete;
-
-    // From now on every `call` answers `result`. A failing DirectInput8Create
-    // or CreateDevice hands out no object (and nulls the out pointer).
-    void SetResult(Call call, HRESULT result) { results_[call] = result; }
-    HRESULT ResultOf(Call call) const;
-
-    CallLog& Log() { return *log_; }
-    void Record(const std::string& entry) { log_->push_back(entry); }
+    fakes::Session& session;
 
     struct CreateCall {
         HINSTANCE instance;
@@ -170,30 +121,8 @@ public:
     };
     std::vector<CreateCall> createCalls;
 
-    // The objects handed out so far, oldest first.
-    const std::vector<std::unique_ptr<FakeDirectInput>>& DirectInputs() const { return directInputs_; }
-    const std::vector<std::unique_ptr<FakeDirectInputDevice>>& Devices() const { return devices_; }
-    // The last one handed out, or null.
-    FakeDirectInput* LastDirectInput() const;
-    FakeDirectInputDevice* LastDevice() const;
-
-    // Names of handed-out objects whose count is not zero.
-    std::vector<std::string> Unreleased() const;
-
-    static DInputFakes* Current() { return current_; }
-
-    // Used by the doubles themselves.
-    FakeDirectInput* NewDirectInput();
-    FakeDirectInputDevice* NewDevice(const GUID& guid);
-
-private:
-    static DInputFakes* current_;
-
-    CallLog ownLog_;
-    CallLog* log_;
-    std::map<Call, HRESULT> results_;
-    std::vector<std::unique_ptr<FakeDirectInput>> directInputs_;
-    std::vector<std::unique_ptr<FakeDirectInputDevice>> devices_;
+    fakes::HandedOut<FakeDirectInput> directInputs;
+    fakes::HandedOut<FakeDirectInputDevice> devices;
 };
 
 } // namespace dinput_fakes

@@ -1,97 +1,72 @@
-// Recording doubles of DirectSound 8: DirectSoundCreate8, IDirectSound8 and
-// IDirectSoundBuffer as the MinGW headers declare them. Every call is written
-// to a call log as "<object>::<method>", its arguments are kept on the object
-// that received it (records passed by pointer are copied byte for byte), and
-// any of the calls the program makes can be told to answer another HRESULT.
+// Recording doubles of DirectSound 8 on the shared fake base (fake_com.h):
+// DirectSoundCreate8, IDirectSound8 and IDirectSoundBuffer as the MinGW
+// headers declare them. The log names them "directsound", "primary" and
+// "secondary"; the arguments are kept on the object that received them,
+// records passed by pointer copied byte for byte.
 //
 // A test program that links dsound_fakes.cpp gets its DirectSoundCreate8 in
-// place of dsound.dll's. Objects handed out stay alive (owned by the
-// DSoundFakes that made them) after their count reaches zero, so a test can
-// look at them after the program let go.
+// place of dsound.dll's.
 #pragma once
 
 #include <windows.h>
 #include <mmsystem.h>
 #include <dsound.h>
 
-#include <map>
-#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "tests/support/fake_com.h"
 
 namespace dsound_fakes {
 
-using CallLog = std::vector<std::string>;
+#define DSOUND_FAKES_BUFFER_UNEXPECTED(X)                                 \
+    X(HRESULT, QueryInterface, (REFIID, void**))                          \
+    X(HRESULT, GetCaps, (LPDSBCAPS))                                      \
+    X(HRESULT, GetCurrentPosition, (LPDWORD, LPDWORD))                    \
+    X(HRESULT, GetVolume, (LPLONG))                                       \
+    X(HRESULT, GetPan, (LPLONG))                                          \
+    X(HRESULT, GetFrequency, (LPDWORD))                                   \
+    X(HRESULT, GetStatus, (LPDWORD))                                      \
+    X(HRESULT, Initialize, (LPDIRECTSOUND, LPCDSBUFFERDESC))              \
+    X(HRESULT, Lock, (DWORD, DWORD, LPVOID*, LPDWORD, LPVOID*, LPDWORD, DWORD)) \
+    X(HRESULT, Play, (DWORD, DWORD, DWORD))                               \
+    X(HRESULT, SetCurrentPosition, (DWORD))                               \
+    X(HRESULT, SetVolume, (LONG))                                         \
+    X(HRESULT, SetPan, (LONG))                                            \
+    X(HRESULT, SetFrequency, (DWORD))                                     \
+    X(HRESULT, Stop, ())                                                  \
+    X(HRESULT, Unlock, (LPVOID, DWORD, LPVOID, DWORD))                    \
+    X(HRESULT, Restore, ())
 
-// The calls whose result a test can choose. Unlisted methods answer
-// E_NOTIMPL, and are logged too, so that an unexpected call shows.
-enum class Call {
-    DirectSoundCreate8,
-    SetCooperativeLevel,
-    CreateSoundBuffer,
-    SetFormat,
-    GetFormat,
-};
-
-class DSoundFakes;
-
-class FakeObject {
+class FakeSoundBuffer final : public IDirectSoundBuffer, public fakes::FakeObject {
 public:
-    FakeObject(DSoundFakes& fakes, std::string name) : fakes_(fakes), name_(std::move(name)) {}
-    virtual ~FakeObject() = default;
-
-    ULONG RefCount() const { return refs_; }
-    const std::string& Name() const { return name_; }
-
-protected:
-    void Record(const char* method);
-    ULONG DoAddRef();
-    ULONG DoRelease();
-    HRESULT ResultOf(Call call) const;
-
-    DSoundFakes& fakes_;
-
-private:
-    std::string name_;
-    ULONG refs_ = 1;
-};
-
-class FakeSoundBuffer final : public IDirectSoundBuffer, public FakeObject {
-public:
-    FakeSoundBuffer(DSoundFakes& fakes, std::string name);
+    FakeSoundBuffer(fakes::Session& session, std::string name);
 
     // Every SetFormat argument, as the bytes of a WAVEFORMATEX.
     std::vector<std::vector<unsigned char>> formats;
     // What GetFormat reports: the last format set successfully.
     WAVEFORMATEX currentFormat;
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-    // IDirectSoundBuffer
-    STDMETHODIMP GetCaps(LPDSBCAPS) override;
-    STDMETHODIMP GetCurrentPosition(LPDWORD, LPDWORD) override;
-    STDMETHODIMP GetFormat(LPWAVEFORMATEX format, DWORD sizeAllocated, LPDWORD sizeWritten) override;
-    STDMETHODIMP GetVolume(LPLONG) override;
-    STDMETHODIMP GetPan(LPLONG) override;
-    STDMETHODIMP GetFrequency(LPDWORD) override;
-    STDMETHODIMP GetStatus(LPDWORD) override;
-    STDMETHODIMP Initialize(LPDIRECTSOUND, LPCDSBUFFERDESC) override;
-    STDMETHODIMP Lock(DWORD, DWORD, LPVOID*, LPDWORD, LPVOID*, LPDWORD, DWORD) override;
-    STDMETHODIMP Play(DWORD, DWORD, DWORD) override;
-    STDMETHODIMP SetCurrentPosition(DWORD) override;
-    STDMETHODIMP SetFormat(LPCWAVEFORMATEX format) override;
-    STDMETHODIMP SetVolume(LONG) override;
-    STDMETHODIMP SetPan(LONG) override;
-    STDMETHODIMP SetFrequency(DWORD) override;
-    STDMETHODIMP Stop() override;
-    STDMETHODIMP Unlock(LPVOID, DWORD, LPVOID, DWORD) override;
-    STDMETHODIMP Restore() override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+    HRESULT STDMETHODCALLTYPE GetFormat(LPWAVEFORMATEX format, DWORD sizeAllocated, LPDWORD sizeWritten) override;
+    HRESULT STDMETHODCALLTYPE SetFormat(LPCWAVEFORMATEX format) override;
+    DSOUND_FAKES_BUFFER_UNEXPECTED(FAKES_DECLARE)
 };
 
-class FakeDirectSound final : public IDirectSound8, public FakeObject {
+#define DSOUND_FAKES_DIRECTSOUND_UNEXPECTED(X)                         \
+    X(HRESULT, QueryInterface, (REFIID, void**))                       \
+    X(HRESULT, GetCaps, (LPDSCAPS))                                    \
+    X(HRESULT, DuplicateSoundBuffer, (LPDIRECTSOUNDBUFFER, LPLPDIRECTSOUNDBUFFER)) \
+    X(HRESULT, Compact, ())                                            \
+    X(HRESULT, GetSpeakerConfig, (LPDWORD))                            \
+    X(HRESULT, SetSpeakerConfig, (DWORD))                              \
+    X(HRESULT, Initialize, (LPCGUID))                                  \
+    X(HRESULT, VerifyCertification, (LPDWORD))
+
+class DSoundFakes;
+
+class FakeDirectSound final : public IDirectSound8, public fakes::FakeObject {
 public:
     explicit FakeDirectSound(DSoundFakes& fakes);
 
@@ -109,41 +84,24 @@ public:
     };
     std::vector<CreateSoundBufferCall> createSoundBufferCalls;
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-    // IDirectSound8
-    STDMETHODIMP CreateSoundBuffer(LPCDSBUFFERDESC description, LPLPDIRECTSOUNDBUFFER buffer,
-                                   IUnknown* outer) override;
-    STDMETHODIMP GetCaps(LPDSCAPS) override;
-    STDMETHODIMP DuplicateSoundBuffer(LPDIRECTSOUNDBUFFER, LPLPDIRECTSOUNDBUFFER) override;
-    STDMETHODIMP SetCooperativeLevel(HWND window, DWORD level) override;
-    STDMETHODIMP Compact() override;
-    STDMETHODIMP GetSpeakerConfig(LPDWORD) override;
-    STDMETHODIMP SetSpeakerConfig(DWORD) override;
-    STDMETHODIMP Initialize(LPCGUID) override;
-    STDMETHODIMP VerifyCertification(LPDWORD) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+    HRESULT STDMETHODCALLTYPE CreateSoundBuffer(LPCDSBUFFERDESC description, LPLPDIRECTSOUNDBUFFER buffer,
+                                                IUnknown* outer) override;
+    HRESULT STDMETHODCALLTYPE SetCooperativeLevel(HWND window, DWORD level) override;
+    DSOUND_FAKES_DIRECTSOUND_UNEXPECTED(FAKES_DECLARE)
+
+private:
+    DSoundFakes& fakes_;
 };
 
 // The DirectSound a test program sees while one of these exists (one at a
-// time). The log may be shared with other doubles, so that a test can see
-// the order of calls across subsystems.
-class DSoundFakes {
+// time), logging into `session`.
+class DSoundFakes : public fakes::CurrentFamily<DSoundFakes> {
 public:
-    explicit DSoundFakes(CallLog* sharedLog = nullptr);
-    ~DSoundFakes();
+    explicit DSoundFakes(fakes::Session& session) : session(session) {}
 
-    DSoundFakes(const DSoundFakes&) = delete;
-    DSoundFakes& operator=(const DSoundFakes&) = delete;
-
-    // From now on every `call` answers `result`. A failing DirectSoundCreate8
-    // or CreateSoundBuffer hands out no object (and nulls the out pointer).
-    void SetResult(Call call, HRESULT result) { results_[call] = result; }
-    HRESULT ResultOf(Call call) const;
-
-    CallLog& Log() { return *log_; }
-    void Record(const std::string& entry) { log_->push_back(entry); }
+    fakes::Session& session;
 
     struct CreateCall {
         LPCGUID device;
@@ -152,31 +110,9 @@ public:
     };
     std::vector<CreateCall> createCalls;
 
-    // A buffer with one reference, as if the program had created it; for
-    // filling the slots that nothing in the program fills yet.
-    FakeSoundBuffer* NewBuffer(const std::string& name);
-
-    const std::vector<std::unique_ptr<FakeDirectSound>>& DirectSounds() const { return directSounds_; }
-    const std::vector<std::unique_ptr<FakeSoundBuffer>>& Buffers() const { return buffers_; }
-    FakeDirectSound* LastDirectSound() const;
-    FakeSoundBuffer* LastBuffer() const;
-
-    // Names of handed-out objects whose count is not zero.
-    std::vector<std::string> Unreleased() const;
-
-    static DSoundFakes* Current() { return current_; }
-
-    // Used by the doubles themselves.
-    FakeDirectSound* NewDirectSound();
-
-private:
-    static DSoundFakes* current_;
-
-    CallLog ownLog_;
-    CallLog* log_;
-    std::map<Call, HRESULT> results_;
-    std::vector<std::unique_ptr<FakeDirectSound>> directSounds_;
-    std::vector<std::unique_ptr<FakeSoundBuffer>> buffers_;
+    fakes::HandedOut<FakeDirectSound> directSounds;
+    // Also for filling the slots that nothing in the program fills yet.
+    fakes::HandedOut<FakeSoundBuffer> buffers;
 };
 
 } // namespace dsound_fakes
