@@ -9,6 +9,7 @@ packages=(
   wine64 libgl1-mesa-dri libglx-mesa0
   xvfb xauth xdotool x11-utils imagemagick fonts-ipafont-gothic icoutils
   libasound2
+  qemu-user-static openbox
 )
 
 missing=()

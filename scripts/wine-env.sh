@@ -7,6 +7,7 @@ _vexalune_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export VEXALUNE_BUILD=${VEXALUNE_BUILD:-$_vexalune_root/build/win64}
 export WINEPREFIX=${WINEPREFIX:-$VEXALUNE_BUILD/wineprefix}
 export WINELOADER=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver
 export WINEARCH=win64
 # Debug output would drown the test logs; a crash must end the process
 # instead of waiting in the debugger.
