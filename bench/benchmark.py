@@ -8,8 +8,9 @@
 
 Each program runs the same number of times, alternating (the order rotates
 from round to round), each for the same time, each on a private Xvfb display
-with a private Wine prefix (tests/e2e/harness.py), with the pointer over the
-client area so the text is drawn. Per run:
+with a private Wine prefix, on a desktop of its own with a window manager
+(tests/support/desktop.py), with the pointer over the client area so the
+text is drawn. Per run:
 
   CPU per frame     CPU of the Linux process running the exe, all its threads
                     (the scheduler's nanosecond counts per thread, checked
@@ -51,25 +52,21 @@ The executables default to those of build/win64 (build them first:
 """
 
 import argparse
-import ctypes
-import ctypes.util
 import json
 import os
 import statistics
-import subprocess
 import sys
-import threading
 import time
 
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'))
-sys.path.insert(0, os.path.join(SOURCE_DIR, 'tests', 'e2e'))
-import harness  # noqa: E402
+sys.path.insert(0, os.path.join(SOURCE_DIR, 'tests', 'support'))
+import desktop  # noqa: E402
 
 BUILD_DIR = os.path.join(SOURCE_DIR, 'build', 'win64')
 
-# Screen coordinates. Without a window manager Wine puts the window's outer
-# corner at (0, 0), so the client area starts a few pixels right of and below
-# it (further down with the program's menu bar). The pointer is placed before
+# Screen coordinates. The programs put their outer corner at (0, 0), so the
+# client area starts a few pixels right of and below it (further down with
+# the program's menu bar). The pointer is placed before
 # the program starts, so the first frame already has the text; the probe lies
 # outside the text's 300 x 50 box and inside the client area of all three.
 POINTER = (150, 150)
@@ -77,154 +74,6 @@ PROBE = (560, 420)
 
 CLOCK_TICKS = os.sysconf('SC_CLK_TCK')
 FRAME_INTERVAL = 0.033
-
-
-# --------------------------------------------------------------------------
-# Reading the X server
-
-_xdamage = None
-
-
-def _load_xdamage():
-    global _xdamage
-    if _xdamage is None:
-        name = ctypes.util.find_library('Xdamage')
-        if name is None:
-            return None
-        lib = ctypes.CDLL(name)
-        p = ctypes.c_void_p
-        lib.XDamageQueryExtension.restype = ctypes.c_int
-        lib.XDamageQueryExtension.argtypes = [p, ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int)]
-        lib.XDamageCreate.restype = ctypes.c_ulong
-        lib.XDamageCreate.argtypes = [p, ctypes.c_ulong, ctypes.c_int]
-        _xdamage = lib
-    return _xdamage
-
-
-class _XRectangle(ctypes.Structure):
-    _fields_ = [('x', ctypes.c_short), ('y', ctypes.c_short),
-                ('width', ctypes.c_ushort), ('height', ctypes.c_ushort)]
-
-
-class _XDamageNotifyEvent(ctypes.Structure):
-    _fields_ = [('type', ctypes.c_int), ('serial', ctypes.c_ulong), ('send_event', ctypes.c_int),
-                ('display', ctypes.c_void_p), ('drawable', ctypes.c_ulong), ('damage', ctypes.c_ulong),
-                ('level', ctypes.c_int), ('more', ctypes.c_int), ('timestamp', ctypes.c_ulong),
-                ('area', _XRectangle), ('geometry', _XRectangle)]
-
-
-class _XEvent(ctypes.Union):
-    _fields_ = [('type', ctypes.c_int), ('damage', _XDamageNotifyEvent), ('pad', ctypes.c_long * 24)]
-
-
-_DAMAGE_REPORT_RAW_RECTANGLES = 0
-_DAMAGE_NOTIFY = 0
-_Z_PIXMAP = 2
-_ALL_PLANES = 0xFFFFFFFF
-
-
-class PixelProbe:
-    """Reads single pixels of the screen, a round trip each."""
-
-    def __init__(self, display):
-        self.connection = harness.XConnection(display)
-        x = self.connection.x
-        x.XGetImage.restype = ctypes.c_void_p
-        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                                ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-        x.XGetPixel.restype = ctypes.c_ulong
-        x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
-        x.XDestroyImage.restype = ctypes.c_int
-        x.XDestroyImage.argtypes = [ctypes.c_void_p]
-
-    def rgb(self, x, y):
-        lib, connection = self.connection.x, self.connection
-        image = lib.XGetImage(connection.dpy, connection.root, x, y, 1, 1, _ALL_PLANES, _Z_PIXMAP)
-        if not image:
-            return None
-        try:
-            pixel = lib.XGetPixel(image, 0, 0)
-        finally:
-            lib.XDestroyImage(image)
-        # The screen is 24-bit TrueColor (harness.Xvfb): 0xRRGGBB.
-        return ((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF)
-
-    def close(self):
-        self.connection.close()
-
-
-def count_frames(display, window):
-    """Child process: prints 'ready', then the monotonic time of every
-    drawing request that reached window, one line each. A Present is one
-    such request covering the whole client area."""
-    xdamage = _load_xdamage()
-    connection = harness.XConnection(display)
-    event_base, error_base = ctypes.c_int(), ctypes.c_int()
-    if xdamage is None or not xdamage.XDamageQueryExtension(connection.dpy, ctypes.byref(event_base),
-                                                             ctypes.byref(error_base)):
-        print('no-damage', flush=True)
-        return 1
-    xdamage.XDamageCreate(connection.dpy, window, _DAMAGE_REPORT_RAW_RECTANGLES)
-    connection.x.XSync(connection.dpy, 0)
-    print('ready', flush=True)
-    lib = connection.x
-    lib.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.POINTER(_XEvent)]
-    event = _XEvent()
-    notify = event_base.value + _DAMAGE_NOTIFY
-    while True:
-        lib.XNextEvent(connection.dpy, ctypes.byref(event))
-        # One request can damage several rectangles; the last says more=0.
-        if event.type == notify and not event.damage.more:
-            sys.stdout.write('%.6f %d %d\n' % (time.monotonic(), event.damage.area.width, event.damage.area.height))
-            sys.stdout.flush()
-
-
-class FrameCounter:
-    """Runs count_frames in a child process (Xlib wants one thread per
-    connection) and collects the times it reports."""
-
-    def __init__(self, display, window, env):
-        self.times = []
-        self._lock = threading.Lock()
-        self.process = harness._spawn([sys.executable, os.path.abspath(__file__), 'count-frames', display, str(window)],
-                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env, text=True)
-        first = self.process.stdout.readline().strip()
-        if first != 'ready':
-            self.stop()
-            raise harness.HarnessError('frame counter did not start (%r)' % first)
-        self._thread = threading.Thread(target=self._pump, daemon=True)
-        self._thread.start()
-
-    def _pump(self):
-        for line in self.process.stdout:
-            stamp, width, height = line.split()
-            with self._lock:
-                self.times.append((float(stamp), int(width), int(height)))
-
-    def between(self, start, end):
-        with self._lock:
-            return [t for t in self.times if start <= t[0] < end]
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.kill()
-        self.process.wait()
-        thread = getattr(self, '_thread', None)
-        if thread is not None:
-            thread.join(timeout=5)
-        self.process.stdout.close()
-
-
-def damage_available(display):
-    xdamage = _load_xdamage()
-    if xdamage is None:
-        return False
-    connection = harness.XConnection(display)
-    try:
-        a, b = ctypes.c_int(), ctypes.c_int()
-        return bool(xdamage.XDamageQueryExtension(connection.dpy, ctypes.byref(a), ctypes.byref(b)))
-    finally:
-        connection.close()
 
 
 # --------------------------------------------------------------------------
@@ -292,15 +141,6 @@ def peak_working_set(pid):
     return None
 
 
-def find_process(session, fragment):
-    """The one process of the session's prefix whose command line has
-    fragment in it."""
-    found = [pid for pid, command in harness.prefix_processes(session.prefix) if fragment in command.lower()]
-    if len(found) != 1:
-        raise harness.HarnessError('expected one process with %r in its command line, found %r' % (fragment, found))
-    return found[0]
-
-
 # --------------------------------------------------------------------------
 # One run
 
@@ -308,40 +148,36 @@ def launch_to_first_frame(session, name):
     """Spawns the program and returns the seconds until the clear colour
     shows in its client area."""
     session.move_pointer(*POINTER)
-    probe = PixelProbe(session.xvfb.display)
-    try:
-        spawned = time.monotonic()
-        session.launch()
-        while True:
-            now = time.monotonic()
-            if probe.rgb(*PROBE) == harness.CLEAR_COLOR:
-                return spawned, now - spawned
-            if session.program.poll() is not None:
-                raise harness.HarnessError('%s ended with exit code %d before its first frame'
-                                           % (name, session.program.returncode))
-            if now - spawned > 60:
-                raise harness.HarnessError('%s showed no frame within 60 s' % name)
-            time.sleep(0.002)
-    finally:
-        probe.close()
+    spawned = time.monotonic()
+    session.launch()
+    while True:
+        now = time.monotonic()
+        if session.x.pixel(*PROBE) == desktop.CLEAR_COLOR:
+            return spawned, now - spawned
+        if session.program.poll() is not None:
+            raise desktop.DesktopError('%s ended with exit code %d before its first frame'
+                                       % (name, session.program.returncode))
+        if now - spawned > 60:
+            raise desktop.DesktopError('%s showed no frame within 60 s' % name)
+        time.sleep(0.002)
 
 
 def client_area_under_probe(session, name):
     """(window, client area) of the program, after making sure that the
     colour seen was the program's: the pointer and the probe must lie in
     its client area."""
-    window = session.wait_window(harness.MAIN_TITLE)
+    window = session.wait_window(desktop.MAIN_TITLE)
     client = session.client_area(window)
     for what, point in (('pointer', POINTER), ('probe', PROBE)):
-        if not harness.rect_contains(client, *point):
-            raise harness.HarnessError('the %s %r is outside the client area %r of %s' % (what, point, client, name))
+        if not desktop.rect_contains(client, *point):
+            raise desktop.DesktopError('the %s %r is outside the client area %r of %s' % (what, point, client, name))
     return window, client
 
 
 def measure_start(name, exe, base_prefix, extra_env):
     """A run that ends at the first frame: start-up figures are the noisiest,
     and these runs are cheap."""
-    session = harness.Session(exe, SOURCE_DIR, base_prefix=base_prefix, extra_env=extra_env)
+    session = desktop.Session(exe, wine=desktop.Wine.from_env_script(prefix=base_prefix), extra_env=extra_env)
     try:
         session.open()
         _, first_frame = launch_to_first_frame(session, name)
@@ -352,23 +188,22 @@ def measure_start(name, exe, base_prefix, extra_env):
 
 
 def measure(name, exe, seconds, settle, expect_text, base_prefix, extra_env):
-    session = harness.Session(exe, SOURCE_DIR, base_prefix=base_prefix, extra_env=extra_env)
+    session = desktop.Session(exe, wine=desktop.Wine.from_env_script(prefix=base_prefix), extra_env=extra_env)
     counter = None
     try:
         session.open()
         spawned, first_frame = launch_to_first_frame(session, name)
 
         window, client = client_area_under_probe(session, name)
-        children = [c for c in session.x.children(window) if session.x.is_viewable(c)]
-        if damage_available(session.xvfb.display):
-            counter = FrameCounter(session.xvfb.display, children[0], session.x_env)
+        if desktop.damage_available(session.desktop.display):
+            counter = session.count_frames(window)
 
-        exe_pid = find_process(session, os.path.basename(exe).lower())
+        exe_pid = session.program_process().pid
         if exe_pid != session.program.pid:
-            raise harness.HarnessError('the exe runs in process %d, not in the one spawned (%d)'
+            raise desktop.DesktopError('the exe runs in process %d, not in the one spawned (%d)'
                                        % (exe_pid, session.program.pid))
-        server_pid = find_process(session, 'wineserver')
-        xvfb_pid = session.xvfb.process.pid
+        server_pid = session.wineserver_pid()
+        xvfb_pid = session.desktop.xvfb.process.pid
         pids = {'exe': exe_pid, 'wineserver': server_pid, 'xvfb': xvfb_pid}
 
         start = max(spawned + settle, time.monotonic())
@@ -384,26 +219,26 @@ def measure(name, exe, seconds, settle, expect_text, base_prefix, extra_env):
         busy_end = machine_busy_seconds()
         peak = peak_working_set(exe_pid)
         if session.program.poll() is not None:
-            raise harness.HarnessError('%s ended during the run (exit code %d)' % (name, session.program.returncode))
+            raise desktop.DesktopError('%s ended during the run (exit code %d)' % (name, session.program.returncode))
 
         window_seconds = end - start
         if counter is not None:
             frames = counter.between(start, end)
-            partial = [f for f in frames if (f[1], f[2]) != harness.CLIENT_SIZE]
+            partial = [f for f in frames if (f[1], f[2]) != desktop.CLIENT_SIZE]
             if partial:
-                raise harness.HarnessError('%s: %d updates of the client area were not whole frames: %r'
+                raise desktop.DesktopError('%s: %d updates of the client area were not whole frames: %r'
                                            % (name, len(partial), partial[:5]))
             frame_count, counted = len(frames), 'presented'
         else:
             frame_count, counted = window_seconds / FRAME_INTERVAL, 'timer'
         if frame_count == 0:
-            raise harness.HarnessError('%s presented no frame in the steady window' % name)
+            raise desktop.DesktopError('%s presented no frame in the steady window' % name)
 
         # After the steady window, so that the look costs the run nothing.
-        layout = harness.TextLayout(session.screenshot(client), (POINTER[0] - client[0], POINTER[1] - client[1]))
+        layout = desktop.TextLayout(session.screenshot(client), (POINTER[0] - client[0], POINTER[1] - client[1]))
         shows_text = layout.text_in_box_only()
         if shows_text != expect_text:
-            raise harness.HarnessError('%s: expected %s, saw %r' % (name, 'the text' if expect_text else 'no text', layout))
+            raise desktop.DesktopError('%s: expected %s, saw %r' % (name, 'the text' if expect_text else 'no text', layout))
 
         groups = cpu_by_group(threads_start['exe'], threads_end['exe'])
         cpu = {k: sum(cpu_by_group(threads_start[k], threads_end[k]).values()) for k in pids}
@@ -499,9 +334,6 @@ def spread(results, names):
 
 
 def main(argv):
-    if argv[:1] == ['count-frames']:
-        return count_frames(argv[1], int(argv[2]))
-
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('--rounds', type=int, default=5)
     parser.add_argument('--seconds', type=float, default=20.0, help='length of each run, from spawning the program')
@@ -535,7 +367,7 @@ def main(argv):
             parser.error('%s: no file %s (build it first)' % (name, path))
 
     extra_env = {'WINE_D3D_CONFIG': 'csmt=0'} if args.csmt == 'off' else {}
-    harness.end_sessions_on_termination()
+    desktop.end_sessions_on_termination()
     names = [p[0] for p in programs]
     print('%d rounds x %d programs x %.0f s, steady window from %.0f s, then %d rounds of starts only, csmt %s; '
           'load average before: %s'
@@ -591,6 +423,6 @@ def main(argv):
 if __name__ == '__main__':
     try:
         sys.exit(main(sys.argv[1:]))
-    except harness.HarnessError as error:
+    except desktop.DesktopError as error:
         print('benchmark: %s' % error, file=sys.stderr)
         sys.exit(1)

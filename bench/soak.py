@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Soak: runs a Windows program of the 64-bit build under Wine for a long
-time on a private display, with the pointer moving over its client area all
+time on a private desktop (tests/support/desktop.py), with the pointer moving over its client area all
 the time, and samples its memory and handles to show whether they grow.
 
   /usr/bin/python3 bench/soak.py [--exe build/win64/vexalune.exe] [--minutes 10]
@@ -50,8 +50,8 @@ import threading
 import time
 
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'))
-sys.path.insert(0, os.path.join(SOURCE_DIR, 'tests', 'e2e'))
-import harness  # noqa: E402
+sys.path.insert(0, os.path.join(SOURCE_DIR, 'tests', 'support'))
+import desktop  # noqa: E402
 
 KIB = 1024
 
@@ -89,24 +89,6 @@ def build_tree_of(exe):
 # --------------------------------------------------------------------------
 # Reading the counters
 
-def linux_process(session):
-    """pid of the Linux process that runs the exe: under Wine the Windows
-    process is that Linux process, its argv[0] the exe's path."""
-    name = os.path.basename(session.exe).lower()
-    found = []
-    for pid, _ in harness.prefix_processes(session.prefix):
-        try:
-            with open('/proc/%d/cmdline' % pid, 'rb') as f:
-                program = f.read().split(b'\0')[0].decode('utf-8', 'replace')
-        except OSError:
-            continue
-        if program.replace('\\', '/').rsplit('/', 1)[-1].lower() == name:
-            found.append(pid)
-    if len(found) != 1:
-        raise SoakError('expected one process running %s, found %r' % (name, found))
-    return found[0]
-
-
 def proc_memory(pid):
     """(VmRSS, Private_Clean + Private_Dirty, Anonymous) in KiB."""
     rss = None
@@ -132,7 +114,7 @@ class WindowsStats:
 
     def __init__(self, session, stats_exe):
         self.name = os.path.basename(session.exe)
-        self.process = subprocess.Popen([session.env['WINELOADER'], stats_exe, '--serve', self.name],
+        self.process = subprocess.Popen([session.wine.loader, stats_exe, '--serve', self.name],
                                         env=session.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True, bufsize=1)
         self.lines = queue.Queue()
@@ -286,7 +268,8 @@ def soak(args):
     print('soak: %s %s for %.1f min, sample every %.0f s, pointer moved every %.2f s'
           % (args.exe, ' '.join(args.program_args), args.minutes, args.sample_seconds, args.move_seconds),
           flush=True)
-    with harness.Session(args.exe, args.source_dir, base_prefix=prefix) as session:
+    wine = desktop.Wine.from_env_script(os.path.join(args.source_dir, 'scripts', 'wine-env.sh'), prefix=prefix)
+    with desktop.Session(args.exe, wine=wine) as session:
         session.launch(args.program_args)
         launched = time.monotonic()
         window = None
@@ -294,13 +277,13 @@ def soak(args):
             window = session.wait_window(args.title)
             rect = session.client_area(window)
         else:
-            rect = (0, 0) + harness.CLIENT_SIZE
-        pid = harness.poll(lambda: _try(linux_process, session), 20, what='the program process')
+            rect = (0, 0) + desktop.CLIENT_SIZE
+        pid = session.program_process().pid
         stats = WindowsStats(session, stats_exe)
         mover = PointerMover(session.x_env, rect, args.move_seconds)
         ended_early = None
         try:
-            print('display %s, Linux pid %d, pointer over %r' % (session.xvfb.display, pid, rect), flush=True)
+            print('display %s, Linux pid %d, pointer over %r' % (session.desktop.display, pid, rect), flush=True)
             print(header(), flush=True)
             tick = 1
             last_picture = None
@@ -358,13 +341,6 @@ def soak(args):
         return 0
 
 
-def _try(function, *args):
-    try:
-        return function(*args)
-    except SoakError:
-        return None
-
-
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('--exe', default=os.path.join(SOURCE_DIR, 'build', 'win64', 'vexalune.exe'))
@@ -374,7 +350,7 @@ def main(argv):
     parser.add_argument('--move-seconds', type=float, default=0.1, help='time between pointer moves')
     parser.add_argument('--settle-minutes', type=float, default=1.0,
                         help='start-up time left out of the growth figures')
-    parser.add_argument('--title', default=harness.MAIN_TITLE,
+    parser.add_argument('--title', default=desktop.MAIN_TITLE,
                         help="the program's window, over whose client area the pointer moves ('' for none)")
     parser.add_argument('--stats-exe', default=None, help='default: bench/process_stats.exe of the build tree')
     parser.add_argument('--prefix', default=None, help='Wine prefix to copy; default: wineprefix of the build tree')
@@ -386,10 +362,10 @@ def main(argv):
         parser.error('no such program: %s' % args.exe)
     if args.minutes <= 0 or args.sample_seconds <= 0 or args.move_seconds <= 0:
         parser.error('--minutes, --sample-seconds and --move-seconds must be positive')
-    harness.end_sessions_on_termination()
+    desktop.end_sessions_on_termination()
     try:
         return soak(args)
-    except (SoakError, harness.HarnessError) as error:
+    except (SoakError, desktop.DesktopError) as error:
         print('soak: %s' % error, file=sys.stderr)
         return 2
 

@@ -9,7 +9,12 @@ packages=(
   wine64 libgl1-mesa-dri libglx-mesa0
   xvfb xauth xdotool x11-utils imagemagick fonts-ipafont-gothic icoutils
   libasound2
-  qemu-user-static openbox
+  # The desktop every private display gets (tests/support/desktop.py): a
+  # window manager, a tool to close windows through it, and the X libraries
+  # the module loads by itself.
+  openbox wmctrl libx11-6 libxdamage1
+  # The emulated 32-bit Wine of the release tier (scripts/wine32-setup.sh).
+  qemu-user-static
 )
 
 missing=()

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the 64-bit program and runs it under Wine.
 #
-# With $DISPLAY set, the window opens there and the script waits until the
-# program ends. Without a display, the program runs on a private virtual
-# one: once its window has been up a few seconds, with the pointer over the
-# client area so the text shows, a PNG of the window is saved and its path
-# printed, and the window is closed with Alt+F4 as a user would.
+# With $DISPLAY set, the window opens there, on the user's own desktop,
+# which is left as it is, and the script waits until the program ends.
+# Without a display, the program runs on a private virtual desktop (Xvfb
+# and openbox, so the window gets its caption, icon and borders): once its
+# window has been up a few seconds, with the pointer over the client area
+# so the text shows, a PNG of the window with its frame is saved and its
+# path printed, and the window is closed with Alt+F4 as a user would.
 # Either way the program's exit code is printed and is the script's own.
 #
 #   scripts/run.sh [--screenshot FILE.png]   (the PNG only without a display)
@@ -36,6 +38,6 @@ if [[ -n "${DISPLAY:-}" ]]; then
   echo "exit code: $status"
 else
   # One implementation of the headless run, shared with the end-to-end tests.
-  /usr/bin/python3 tests/e2e/harness.py run-headless --exe "$exe" --source-dir "$root" "${screenshot[@]}" || status=$?
+  /usr/bin/python3 tests/support/desktop.py run-headless --exe "$exe" "${screenshot[@]}" || status=$?
 fi
 exit "$status"

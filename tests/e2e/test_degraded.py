@@ -7,9 +7,9 @@ audio driver at all, no Direct3D.
 
 import re
 
-import harness
 import program_case
-from harness import MAIN_TITLE
+from program_case import desktop
+from desktop import MAIN_TITLE
 from program_case import ProgramTestCase
 
 
@@ -62,14 +62,14 @@ class NoDirect3DTest(ProgramTestCase):
 
         # Ends as soon as either the program does or another window shows up,
         # rather than waiting for a box nobody will click.
-        harness.poll(lambda: session.program.poll() is not None or others(), 20,
+        desktop.poll(lambda: session.program.poll() is not None or others(), 20,
                      what='the program to end')
         self.assertEqual(others(), [], 'no window but the main one')
-        main_maps = harness.poll(lambda: watcher.maps(MAIN_TITLE), 2, what='the main window in the log')
+        main_maps = desktop.poll(lambda: watcher.maps(MAIN_TITLE), 2, what='the main window in the log')
         # Its window's destruction comes last: once seen, every window the
         # program made is in the log.
         main = main_maps[0]['window']
-        harness.poll(lambda: [e for e in watcher.events if e['event'] == 'destroy' and e['window'] == main], 5,
+        desktop.poll(lambda: [e for e in watcher.events if e['event'] == 'destroy' and e['window'] == main], 5,
                      what='the main window to be destroyed')
 
         self.assertEqual(others(), [], 'no window but the main one')

@@ -6,9 +6,9 @@ read back as pixels from the X server.
   /usr/bin/python3 tests/e2e/test_rendering.py --exe build/win64/vexalune.exe
 """
 
-import harness
 import program_case
-from harness import ABOUT_TITLE, CLEAR_COLOR, CLIENT_SIZE
+from program_case import desktop
+from desktop import ABOUT_TITLE, CLEAR_COLOR, CLIENT_SIZE
 from program_case import EXIT_SECONDS, FOLLOW_SECONDS, ProgramTestCase
 
 
@@ -27,8 +27,8 @@ class RenderingTest(ProgramTestCase):
             image = self.session.screenshot(self.client)
             return [(x, y, c) for x, y, c in image.pixels() if c != CLEAR_COLOR]
         try:
-            harness.poll(lambda: not off_colour(), FOLLOW_SECONDS, what='an all-clear client area')
-        except harness.HarnessError:
+            desktop.poll(lambda: not off_colour(), FOLLOW_SECONDS, what='an all-clear client area')
+        except desktop.DesktopError:
             wrong = off_colour()
             self.fail('%d pixels are not 1E415A, e.g. %r' % (len(wrong), wrong[:5]))
 
@@ -73,8 +73,8 @@ class RenderingTest(ProgramTestCase):
         self.move_pointer_to_client(self.session, self.client, start)
         self.wait_for_text(self.session, self.client, start)
         self.session.key('alt+question', window=self.window)
-        about = self.session.wait_window(ABOUT_TITLE, timeout=5)
-        covered = self.to_client(self.client, self.session.geometry(about))
+        about = self.session.wait_window(ABOUT_TITLE, timeout=EXIT_SECONDS)
+        covered = self.to_client(self.client, self.session.frame_geometry(about))
         below = covered[1] + covered[3] + 20
         self.assertLess(below, CLIENT_SIZE[1] - 100, 'room below the box: %r' % (covered,))
 

@@ -19,9 +19,8 @@ import argparse
 import sys
 import time
 
-import harness
 import program_case
-from harness import MAIN_TITLE
+from program_case import desktop
 from program_case import ProgramTestCase
 
 OPTIONS = {'runs': 20, 'early_seconds': 0.0, 'late_seconds': 2.5, 'exit_seconds': program_case.EXIT_SECONDS}
@@ -49,15 +48,6 @@ def schedule(runs, early_seconds, late_seconds):
 
 class StartStopTest(ProgramTestCase):
 
-    def wait_first_frame(self, session):
-        """The main window once Direct3D has drawn into its client area."""
-        window = session.wait_window(MAIN_TITLE)
-        client = session.client_area(window)
-        # Until the first frame the client area shows the class brush, white.
-        white = b'\xff' * (client[2] * client[3] * 3)
-        harness.poll(lambda: session.screenshot(client).data != white, 20, what='the first frame')
-        return window
-
     def end_leftover(self, session):
         # A run that failed must not leave its program to the next run, which
         # expects to find the only window titled Vexalune.
@@ -74,11 +64,11 @@ class StartStopTest(ProgramTestCase):
             with self.subTest(run=number, closing=closing, timing=timing):
                 try:
                     session.launch()
-                    window = self.wait_first_frame(session)
+                    window, _ = self.wait_first_frame(session)
                     time.sleep(seconds)
                     asked = time.monotonic()
                     close(session, window)
-                except harness.HarnessError as error:
+                except desktop.DesktopError as error:
                     self.fail('run %d (%s, %s): %s' % (number, closing, timing, error))
                 self.assert_exits_cleanly(session, window, OPTIONS['exit_seconds'])
                 exit_times.append(time.monotonic() - asked)

@@ -1,32 +1,127 @@
 #!/usr/bin/python3
-"""End-to-end: the main window and the ways the program ends, seen from the
-X server the real vexalune.exe runs on.
+"""End-to-end: the main window on a desktop - where it lands, what the window
+manager is told about it, its icon - and the ways the program ends, seen
+from the X server the real vexalune.exe runs on.
 
   /usr/bin/python3 tests/e2e/test_window.py --exe build/win64/vexalune.exe
 """
 
+import os
+import struct
+
 import program_case
-from harness import CLIENT_SIZE
+from program_case import desktop
+from desktop import CLIENT_SIZE, MAIN_TITLE, SOURCE_DIR
 from program_case import ProgramTestCase
+
+ICONS = {'large': os.path.join(SOURCE_DIR, 'res', 'icons', 'vexalune.ico'),
+         'small': os.path.join(SOURCE_DIR, 'res', 'icons', 'vexalune_small.ico')}
+
+# Motif WM hints (what Wine derives from the window's style): functions.
+MWM_FUNC_RESIZE, MWM_FUNC_MOVE, MWM_FUNC_MINIMIZE, MWM_FUNC_MAXIMIZE, MWM_FUNC_CLOSE = 2, 4, 8, 16, 32
+MWM_HINTS_FUNCTIONS = 1
+
+
+def ico_images(path):
+    """{(width, height): [ARGB int per pixel, rows top to bottom]} of the
+    32-bit images of an .ico file: the format Wine hands the window manager
+    in _NET_WM_ICON."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    _, kind, count = struct.unpack_from('<HHH', data, 0)
+    assert kind == 1, path
+    images = {}
+    for index in range(count):
+        _, _, _, _, _, bits, size, offset = struct.unpack_from('<BBBBHHII', data, 6 + 16 * index)
+        header_size, width, double_height = struct.unpack_from('<Iii', data, offset)
+        if bits != 32:
+            continue
+        height = double_height // 2
+        pixels = offset + header_size
+        rows = []
+        for y in range(height - 1, -1, -1):  # stored bottom-up
+            row = struct.unpack_from('<%dI' % width, data, pixels + y * width * 4)
+            rows.extend(row)  # little-endian BGRA is 0xAARRGGBB
+        images[(width, height)] = rows
+    return images
+
+
+def net_wm_icon_images(values):
+    """[((width, height), [ARGB ...])] of a _NET_WM_ICON value."""
+    images, i = [], 0
+    while i + 2 <= len(values):
+        width, height = values[i], values[i + 1]
+        images.append(((width, height), values[i + 2:i + 2 + width * height]))
+        i += 2 + width * height
+    return images
 
 
 class MainWindowTest(ProgramTestCase):
 
-    def test_window_vexalune_has_640x480_client_area_below_menu_at_top_left(self):
-        session, window, client = self.start_program()
-        self.assertEqual([w[0] for w in session.windows()], [window], 'the only visible window')
-        top = session.geometry(window)
+    def setUp(self):
+        self.session, self.window, self.client = self.start_program()
 
-        self.assertEqual(client[2:], CLIENT_SIZE)
-        # With no window manager Wine leaves caption and borders (a few
-        # pixels, ~20 for the caption) out of the X window and shifts it by
-        # them: a window created at the screen's corner lands here.
-        self.assertTrue(0 <= top[0] <= 8 and 0 <= top[1] <= 30, 'window at %r' % (top,))
-        # What the X window holds above the client area is the menu bar,
-        # one line of it.
+    def test_window_vexalune_sits_at_the_top_left_with_a_640x480_client_area(self):
+        s, window, client = self.session, self.window, self.client
+        self.assertEqual([w[0] for w in s.windows()], [window], 'the only visible window')
+        self.assertEqual(s.x.name(window), MAIN_TITLE, '_NET_WM_NAME, the caption openbox draws')
+        self.assertEqual(client[2:], CLIENT_SIZE, 'client area (Direct3D\'s X window)')
+
+        top = s.geometry(window)
+        frame = s.frame_geometry(window)
+        extents = s.x.property_values(window, '_NET_FRAME_EXTENTS')  # left, right, top, bottom
+        self.assertNotEqual(s.x.frame_of(window), window, 'managed: the window manager framed it')
+        self.assertEqual(frame, (top[0] - extents[0], top[1] - extents[2], top[2] + extents[0] + extents[1],
+                                 top[3] + extents[2] + extents[3]), 'frame %r around %r, extents %r'
+                         % (frame, top, extents))
+        # The program puts its outer corner at the screen's corner. Wine
+        # keeps what Windows' frame holds where Windows puts it (static
+        # gravity), and openbox's frame is a few pixels thinner than Windows'
+        # (1 px border against 3 px): its corner lands a border's difference
+        # from (0, 0), never further.
+        self.assertTrue(0 <= frame[0] <= 3 and 0 <= frame[1] <= 3, 'outer frame at %r' % (frame,))
+        # Above the client area, in Wine's X window, is the menu bar, one line.
         self.assertEqual((client[0], client[2]), (top[0], top[2]), 'client area spans the window')
         self.assertEqual(client[1] + client[3], top[1] + top[3], 'client area ends at the window bottom')
         self.assertTrue(15 <= client[1] - top[1] <= 40, 'menu bar %d px high' % (client[1] - top[1]))
+
+    def test_what_the_desktop_is_told_matches_the_style(self):
+        s, window = self.session, self.window
+        hints = s.x.property_values(window, '_MOTIF_WM_HINTS')
+        self.assertIsNotNone(hints, '_MOTIF_WM_HINTS')
+        self.assertTrue(hints[0] & MWM_HINTS_FUNCTIONS, 'functions given: %r' % hints)
+        functions = {name: bool(hints[1] & bit) for name, bit in [
+            ('move', MWM_FUNC_MOVE), ('minimise', MWM_FUNC_MINIMIZE), ('close', MWM_FUNC_CLOSE),
+            ('maximise', MWM_FUNC_MAXIMIZE), ('resize', MWM_FUNC_RESIZE)]}
+        self.assertEqual(functions, {'move': True, 'minimise': True, 'close': True,
+                                     'maximise': False, 'resize': False}, 'Motif functions 0x%x' % hints[1])
+
+        allowed = {s.x.atom_name(a) for a in s.x.property_values(window, '_NET_WM_ALLOWED_ACTIONS') or []}
+        for action, wanted in [('MINIMIZE', True), ('CLOSE', True), ('MOVE', True),
+                               ('MAXIMIZE_HORZ', False), ('MAXIMIZE_VERT', False), ('RESIZE', False)]:
+            with self.subTest(action=action):
+                self.assertEqual('_NET_WM_ACTION_' + action in allowed, wanted, sorted(allowed))
+
+    def test_the_icon_the_desktop_shows_is_the_programs_own(self):
+        values = self.session.x.property_values(self.window, '_NET_WM_ICON')
+        self.assertTrue(values, '_NET_WM_ICON set')
+        shown = net_wm_icon_images(values)
+        files = {role: ico_images(path) for role, path in ICONS.items()}
+        print('_NET_WM_ICON holds %r; the icon files hold %r'
+              % ([size for size, _ in shown], {role: sorted(images) for role, images in files.items()}))
+        self.assertEqual(sum(2 + w * h for (w, h), _ in shown), len(values), 'whole images')
+        # Wine hands over the class icons as they were loaded: the large one
+        # first, at the system's icon size (32 x 32), then the small one if
+        # it differs; each must be, pixel for pixel, an image of its file.
+        self.assertEqual(shown[0][0], (32, 32), 'the large icon comes first')
+        for index, ((size, pixels), role) in enumerate(zip(shown, ['large', 'small'])):
+            with self.subTest(image=index, role=role, size=size):
+                own = files[role].get(size)
+                self.assertIsNotNone(own, 'no %dx%d 32-bit image in %s' % (size + (ICONS[role],)))
+                different = [(i % size[0], i // size[0], '%08x' % a, '%08x' % b)
+                             for i, (a, b) in enumerate(zip(pixels, own)) if a != b]
+                self.assertEqual(different, [], '%d of %d pixels differ (x, y, shown, file)'
+                                 % (len(different), len(own)))
 
 
 class ExitTest(ProgramTestCase):
@@ -46,6 +141,8 @@ class ExitTest(ProgramTestCase):
             'Alt+F4': lambda s, w, c: s.key('alt+F4', window=w),
             # What a window manager's close box sends; Wine makes WM_CLOSE of it.
             'WM_DELETE_WINDOW': lambda s, w, c: s.close_window(w),
+            # The close box itself, through the window manager.
+            'wmctrl -c': lambda s, w, c: s.desktop.run(['wmctrl', '-i', '-c', '0x%x' % w]),
         }
         for name, close in ways.items():
             with self.subTest(name):
