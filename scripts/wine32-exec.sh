@@ -3,7 +3,7 @@
 # CTest's emulator for build/win32. Exits with the program's exit code.
 #
 # When the run fails, one line says whether the program or the emulator
-# failed (see wine32-triage.py). A failure of the program is never retried.
+# failed (see wine32_triage.py). A failure of the program is never retried.
 # Only a run spoilt by the emulator in another Wine process (the program a
 # bystander) is run once more, and says so.
 set -uo pipefail
@@ -29,7 +29,7 @@ for attempt in 1 2; do
   run_once "$@"
   status=$?
   [[ $status -eq 0 ]] && exit 0
-  /usr/bin/python3 "$scripts/wine32-triage.py" "$log" "$1" "$status" >&2
+  /usr/bin/python3 "$scripts/wine32_triage.py" "$log" "$1" "$status" >&2
   verdict=$?
   [[ $verdict -eq 3 && $attempt -eq 1 ]] || exit "$status"
   echo "wine32: running it once more, since the emulator failed outside the program" >&2

@@ -13,7 +13,7 @@ a run with WINEDEBUG containing "+pid" and "trace+loaddll" (so each line
 names its Windows process, and each process's .exe is known) and "err+seh"
 (the trap message).
 
-    wine32-triage.py LOG PROGRAM EXIT_CODE
+    wine32_triage.py LOG PROGRAM EXIT_CODE
 
 Prints one verdict line and exits with
   0  the run passed (exit code 0), whatever the log says
@@ -44,39 +44,48 @@ def process_names(lines):
     return names
 
 
-def triage(lines, program, exit_code):
-    """Returns (verdict, message)."""
+def emulator_faults(lines, program):
+    """([faults in the program's process], [(process, fault) elsewhere]) as
+    the log tells them. A qemu signal report names no process: it counts as
+    elsewhere here; triage() places it by the program's exit code."""
     program = ntpath.basename(program.replace('/', '\\')).lower()
     names = process_names(lines)
-    traps = []
+    in_program, elsewhere = [], []
     for line in lines:
         match = WINE_TRAP.match(line.strip())
         if match:
-            traps.append((match.group(1), match.group(2)))
-    qemu_signals = [m.group(0) for m in map(QEMU_SIGNAL.search, lines) if m]
+            pid, what = match.group(1), 'Wine: ' + match.group(2)
+            name = names.get(pid, 'process %s' % pid)
+            if name.lower() == program:
+                in_program.append(what)
+            else:
+                elsewhere.append((name, what))
+        match = QEMU_SIGNAL.search(line)
+        if match:
+            elsewhere.append(('another process', match.group(0)))
+    return in_program, elsewhere
 
-    def is_program(pid):
-        return pid is not None and names.get(pid, '').lower() == program
 
+def triage(lines, program, exit_code):
+    """Returns (verdict, message) for a run that ended with exit_code."""
+    name = ntpath.basename(program.replace('/', '\\'))
     if exit_code == 0:
         return PASSED, 'passed'
-    # The emulated program's own process ends by the signal, seen as 128+N.
-    program_signalled = exit_code > 128 and exit_code < 128 + 65
-    in_program = [t for t in traps if is_program(t[0])]
-    elsewhere = [t for t in traps if not is_program(t[0])]
-    if qemu_signals and program_signalled:
-        return EMULATOR_IN_PROGRAM, 'EMULATOR FAILED in the program %s itself: %s (exit code %d)' % (
-            program, qemu_signals[0], exit_code)
+    in_program, elsewhere = emulator_faults(lines, name)
+    qemu_signals = [what for where, what in elsewhere if where == 'another process']
+    # qemu ends the process it could not deliver a signal in by that signal:
+    # the program's own process then ends with 128+N.
+    if qemu_signals and 128 < exit_code < 128 + 65:
+        in_program.append(qemu_signals[0])
     if in_program:
-        return EMULATOR_IN_PROGRAM, 'EMULATOR FAILED in the program %s itself: Wine: %s (exit code %d)' % (
-            program, in_program[0][1], exit_code)
-    if elsewhere or qemu_signals:
-        where = ', '.join(sorted({names.get(pid, 'process %s' % pid) for pid, _ in elsewhere})) or 'another process'
-        what = elsewhere[0][1] if elsewhere else qemu_signals[0]
+        return EMULATOR_IN_PROGRAM, 'EMULATOR FAILED in the program %s itself: %s (exit code %d)' % (
+            name, in_program[0], exit_code)
+    if elsewhere:
+        where = ', '.join(sorted({w for w, _ in elsewhere}))
         return EMULATOR_ELSEWHERE, 'EMULATOR FAILED in %s, not in the program %s: %s (program exit code %d)' % (
-            where, program, what, exit_code)
+            where, name, elsewhere[0][1], exit_code)
     return PROGRAM, 'PROGRAM FAILED: %s exited with code %d (0x%x); no emulator fault in the log' % (
-        program, exit_code, exit_code & 0xffffffff)
+        name, exit_code, exit_code & 0xffffffff)
 
 
 def main():
