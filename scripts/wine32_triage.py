@@ -5,22 +5,25 @@ whether the program failed or the emulator did.
 qemu-user sometimes fails a guest where real hardware would not:
   - "qemu: uncaught target signal N" - qemu could not deliver a signal to
     the guest's handler and ended the process itself;
-  - Wine's "Got unexpected trap" - qemu handed Wine's signal handler a
-    faulting context with a trap number Wine does not know (qemu gives -1),
-    so a fault Wine would handle ends in an exception it cannot.
-Which process it hit decides what the failure means. The log must come from
-a run with WINEDEBUG containing "+pid" and "trace+loaddll" (so each line
-names its Windows process, and each process's .exe is known) and "err+seh"
-(the trap message).
+  - Wine's "Got unexpected trap" - qemu hands Wine's signal handler a
+    faulting context with trap number -1, so a page fault Wine would handle
+    (or turn into an access violation) becomes an illegal instruction.
+In a Wine process other than the program (explorer.exe, services.exe, ...)
+either is the emulator's failure. In the program's own process it is not
+told apart from the program's own fault: under qemu a bad pointer of the
+program's arrives as the same trap. The log must come from a run with
+WINEDEBUG containing "+pid" and "trace+loaddll" (so each line names its
+Windows process, and each process's .exe is known) and "err+seh".
 
     wine32_triage.py LOG PROGRAM EXIT_CODE
 
 Prints one verdict line and exits with
   0  the run passed (exit code 0), whatever the log says
-  1  the program failed, no emulator fault seen: never to be retried
-  2  the emulator failed inside the program's own process
-  3  the emulator failed in another Wine process (wineserver helpers,
-     services, explorer); the program may have been a bystander
+  1  the program failed, no emulator fault in the log
+  2  the program failed and faulted in its own process (its own fault as
+     far as anyone can tell: never to be retried)
+  3  the emulator failed in another Wine process and the program shows no
+     fault of its own: it may have been a bystander
 """
 
 import ntpath
@@ -31,7 +34,7 @@ LOADED = re.compile(r'^([0-9a-f]{4,}):[0-9a-f]{4,}:trace:loaddll:\S+ Loaded L"(.
 WINE_TRAP = re.compile(r'^(?:([0-9a-f]{4,}):)?[0-9a-f]{4,}:err:seh:\S+ (Got unexpected trap.*)$')
 QEMU_SIGNAL = re.compile(r'qemu: uncaught target signal.*')
 
-PASSED, PROGRAM, EMULATOR_IN_PROGRAM, EMULATOR_ELSEWHERE = 0, 1, 2, 3
+PASSED, PROGRAM, PROGRAM_FAULTED, EMULATOR = 0, 1, 2, 3
 
 
 def process_names(lines):
@@ -72,17 +75,21 @@ def triage(lines, program, exit_code):
     if exit_code == 0:
         return PASSED, 'passed'
     in_program, elsewhere = emulator_faults(lines, name)
+    others = [(where, what) for where, what in elsewhere if where != 'another process']
     qemu_signals = [what for where, what in elsewhere if where == 'another process']
     # qemu ends the process it could not deliver a signal in by that signal:
     # the program's own process then ends with 128+N.
-    if qemu_signals and 128 < exit_code < 128 + 65:
+    if qemu_signals and 128 < exit_code < 128 + 65 and not others:
         in_program.append(qemu_signals[0])
+    also = ''
+    if others:
+        also = '; the emulator also failed in %s: %s' % (', '.join(sorted({w for w, _ in others})), others[0][1])
     if in_program:
-        return EMULATOR_IN_PROGRAM, 'EMULATOR FAILED in the program %s itself: %s (exit code %d)' % (
-            name, in_program[0], exit_code)
+        return PROGRAM_FAULTED, ('PROGRAM FAILED: %s exited with code %d after a fault in its own process (%s)%s'
+                                 % (name, exit_code, in_program[0], also))
     if elsewhere:
         where = ', '.join(sorted({w for w, _ in elsewhere}))
-        return EMULATOR_ELSEWHERE, 'EMULATOR FAILED in %s, not in the program %s: %s (program exit code %d)' % (
+        return EMULATOR, 'EMULATOR FAILED in %s, not in the program %s: %s (program exit code %d)' % (
             where, name, elsewhere[0][1], exit_code)
     return PROGRAM, 'PROGRAM FAILED: %s exited with code %d (0x%x); no emulator fault in the log' % (
         name, exit_code, exit_code & 0xffffffff)

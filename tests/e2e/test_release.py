@@ -8,8 +8,8 @@ client area's size, and that the process is the 32-bit program.
 
 The emulator runs the program at ~13 frames per second and needs 6-35 s to
 the first frame, so the deadlines are longer than the 64-bit tests' ones;
-each is polled. When a check fails, the failure says whether the emulator
-faulted (in the program's process or another one) or the program failed.
+each is polled. When a check fails, the failure says whether the program
+failed or the emulator did, in another Wine process (see wine32_triage.py).
 """
 
 import os
@@ -63,19 +63,21 @@ class ReleaseProgramTest(ProgramTestCase):
         self.session = None
 
     def verdict(self):
-        """Whether the emulator faulted, from the program's log so far."""
+        """Program or emulator, from the program's log so far (see
+        scripts/wine32_triage.py)."""
         session = self.session
         if session is None or session.log_path is None:
             return 'no program started'
         lines = session.program_log(tail=0).splitlines()
         in_program, elsewhere = wine32_triage.emulator_faults(lines, session.exe)
-        if in_program:
-            return 'EMULATOR FAILED in the program itself: %s' % in_program[0]
-        if elsewhere:
-            return 'EMULATOR FAILED in %s, not in the program: %s' % elsewhere[0]
         code = session.program.poll() if session.program else None
-        return 'PROGRAM FAILED (no emulator fault in the log; program %s)' % (
-            'running' if code is None else 'exit code %d' % code)
+        state = 'running' if code is None else 'exit code %d' % code
+        if in_program:
+            return 'PROGRAM FAILED (%s) after a fault in its own process: %s%s' % (
+                state, in_program[0], ''.join('; the emulator also failed in %s: %s' % e for e in elsewhere[:1]))
+        if elsewhere:
+            return 'EMULATOR FAILED in %s, not in the program (%s): %s' % (elsewhere[0][0], state, elsewhere[0][1])
+        return 'PROGRAM FAILED (%s); no emulator fault in the log' % state
 
     def check(self, step, *args):
         """Runs one step; a failure says what failed, program or emulator."""
