@@ -72,6 +72,12 @@ class ReleaseProgramTest(ProgramTestCase):
         in_program, elsewhere = wine32_triage.emulator_faults(lines, session.exe)
         code = session.program.poll() if session.program else None
         state = 'running' if code is None else 'exit code %d' % code
+        # What the program shows tells its own failure (a message box) from
+        # a desktop the emulator broke.
+        try:
+            state += ', windows shown: %r' % [name for _, name, _ in session.windows()]
+        except Exception as error:  # the X server may be what failed
+            state += ', windows unknown: %s' % error
         if in_program:
             return 'PROGRAM FAILED (%s) after a fault in its own process: %s%s' % (
                 state, in_program[0], ''.join('; the emulator also failed in %s: %s' % e for e in elsewhere[:1]))
