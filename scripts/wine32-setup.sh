@@ -57,7 +57,8 @@ register_emulator() {
 }
 
 root_is_complete() {
-  [[ -f $stamp && $(head -n1 "$stamp") == "recipe $recipe" ]]
+  [[ -f $stamp && $(head -n1 "$stamp") == "recipe $recipe" ]] \
+    && [[ -x $guest/usr/lib/wine/wine && -f $guest/etc/ld.so.cache && -f $guest/usr/lib/wine/wine-preloader ]]
 }
 
 # apt with a state, lists and archive of its own, for i386 only.
