@@ -16,6 +16,8 @@ WINEDEBUG containing "+pid" and "trace+loaddll" (so each line names its
 Windows process, and each process's .exe is known) and "err+seh".
 
     wine32_triage.py LOG PROGRAM EXIT_CODE
+    wine32_triage.py --wedged LOG PROGRAM   prints the process that keeps
+        trapping and exits 0, or exits 1
 
 Prints one verdict line and exits with
   0  the run passed (exit code 0), whatever the log says
@@ -26,6 +28,7 @@ Prints one verdict line and exits with
      fault of its own: it may have been a bystander
 """
 
+import collections
 import ntpath
 import re
 import sys
@@ -35,6 +38,7 @@ WINE_TRAP = re.compile(r'^(?:([0-9a-f]{4,}):)?[0-9a-f]{4,}:err:seh:\S+ (Got unex
 QEMU_SIGNAL = re.compile(r'qemu: uncaught target signal.*')
 
 PASSED, PROGRAM, PROGRAM_FAULTED, EMULATOR = 0, 1, 2, 3
+WEDGED_AFTER = 20
 
 
 def process_names(lines):
@@ -69,6 +73,24 @@ def emulator_faults(lines, program):
     return in_program, elsewhere
 
 
+def wedged(lines, program, repeats=WEDGED_AFTER):
+    """The name of a process other than the program that has trapped
+    `repeats` times or more, or None. Wine then keeps re-raising in it and
+    the process hangs, and the program with it when it waits for that one
+    (services.exe, explorer.exe)."""
+    program = ntpath.basename(program.replace('/', '\\')).lower()
+    names = process_names(lines)
+    counts = collections.Counter()
+    for line in lines:
+        match = WINE_TRAP.match(line.strip())
+        if match and names.get(match.group(1), '').lower() != program:
+            counts[names.get(match.group(1), 'process %s' % match.group(1))] += 1
+    for name, count in counts.items():
+        if count >= repeats:
+            return name
+    return None
+
+
 def triage(lines, program, exit_code):
     """Returns (verdict, message) for a run that ended with exit_code."""
     name = ntpath.basename(program.replace('/', '\\'))
@@ -96,11 +118,18 @@ def triage(lines, program, exit_code):
 
 
 def main():
-    if len(sys.argv) != 4:
+    args = sys.argv[1:]
+    if len(args) == 3 and args[0] == '--wedged':
+        with open(args[1], errors='replace') as f:
+            name = wedged(f.read().splitlines(), args[2])
+        if name:
+            print(name)
+        sys.exit(0 if name else 1)
+    if len(args) != 3:
         raise SystemExit(__doc__)
-    with open(sys.argv[1], errors='replace') as f:
+    with open(args[0], errors='replace') as f:
         lines = f.read().splitlines()
-    verdict, message = triage(lines, sys.argv[2], int(sys.argv[3]))
+    verdict, message = triage(lines, args[1], int(args[2]))
     print('wine32: ' + message)
     sys.exit(verdict)
 
