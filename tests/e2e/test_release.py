@@ -85,14 +85,34 @@ class ReleaseProgramTest(ProgramTestCase):
             return 'EMULATOR FAILED in %s, not in the program (%s): %s' % (elsewhere[0][0], state, elsewhere[0][1])
         return 'PROGRAM FAILED (%s); no emulator fault in the log' % state
 
-    def check(self, step, *args):
+    def check(self, step, *args, **kwargs):
         """Runs one step; a failure says what failed, program or emulator."""
         try:
-            return step(*args)
+            return step(*args, **kwargs)
         except (AssertionError, desktop.DesktopError) as error:
             raise AssertionError('%s\n%s' % (error, self.verdict())) from None
 
+    def once_more_if_the_emulator_failed(self, body):
+        """Runs body; when it fails only because the emulator failed in
+        another Wine process, runs it once more in a new session. A failure
+        of the program is never run again."""
+        try:
+            body()
+        except AssertionError as error:
+            if 'EMULATOR FAILED' not in str(error):
+                raise
+            print('once more, in a new session, after: %s' % error, flush=True)
+            self.doCleanups()
+            self.session = None
+            body()
+
     def test_frames_text_about_box_and_exit_by_menu(self):
+        self.once_more_if_the_emulator_failed(self.frames_text_about_box_and_exit_by_menu)
+
+    def test_alt_f4_exits_with_code_0(self):
+        self.once_more_if_the_emulator_failed(self.alt_f4_exits_with_code_0)
+
+    def frames_text_about_box_and_exit_by_menu(self):
         session, window, client, first = self.check(self.start)
 
         def is_the_32_bit_program():
@@ -119,9 +139,8 @@ class ReleaseProgramTest(ProgramTestCase):
         self.check(first_frame_cleared_with_text_at_pointer)
 
         for pointer in [(20, 30), (330, 220)]:
-            with self.subTest(follows_to=pointer):
-                self.move_pointer_to_client(session, client, pointer)
-                self.check(self.wait_for_text, session, client, pointer, (), FOLLOW_SECONDS)
+            self.check(self.move_pointer_to_client, session, client, pointer)
+            self.check(self.wait_for_text, session, client, pointer, (), FOLLOW_SECONDS)
 
         def about_box_by_accelerator_while_frames_go_on():
             session.key('alt+question', window=window)
@@ -138,12 +157,12 @@ class ReleaseProgramTest(ProgramTestCase):
         self.check(about_box_by_accelerator_while_frames_go_on)
 
         # ファイル(F) > アプリケーションの終了(X)
-        session.key('alt+f', 'x', window=window)
+        self.check(session.key, 'alt+f', 'x', window=window)
         self.check(self.assert_exits_cleanly, session, window, EXIT_SECONDS)
 
-    def test_alt_f4_exits_with_code_0(self):
+    def alt_f4_exits_with_code_0(self):
         session, window, _, _ = self.check(self.start)
-        session.key('alt+F4', window=window)
+        self.check(session.key, 'alt+F4', window=window)
         self.check(self.assert_exits_cleanly, session, window, EXIT_SECONDS)
 
 
