@@ -36,9 +36,11 @@ ctest --test-dir build/win64 --output-on-failure "$@" || status=$?
 # The release tier. Its programs run under wine32-exec.sh, which starts from
 # wine32-env.sh: none of the 64-bit Wine's variables may leak into it.
 scripts/wine32-setup.sh >/dev/null
+wine32=(env -u VEXALUNE_BUILD -u WINEPREFIX -u WINELOADER -u WINESERVER -u WINEARCH -u WINEDEBUG -u WINEDLLOVERRIDES)
 tier_started=$SECONDS
-env -u VEXALUNE_BUILD -u WINEPREFIX -u WINELOADER -u WINESERVER -u WINEARCH -u WINEDEBUG -u WINEDLLOVERRIDES \
-  ctest --test-dir build/win32 -L release --output-on-failure || status=$?
+# The build's 32-bit prefix is made here, not inside the first test's time.
+"${wine32[@]}" bash -c 'source scripts/wine32-env.sh && vexalune_ensure_prefix' || status=$?
+"${wine32[@]}" ctest --test-dir build/win32 -L release --output-on-failure || status=$?
 echo "test.sh: release tier (32-bit, emulated) $((SECONDS - tier_started)) s wall time"
 echo "test.sh: $((SECONDS - started)) s wall time (ctest $*), exit status $status"
 exit "$status"

@@ -29,14 +29,26 @@ vexalune_wine() {
   LC_ALL=ja_JP.UTF-8 "$WINELOADER" "$@"
 }
 
+# Made aside and moved into place whole: the emulator can wedge a Wine
+# process while the prefix is made, and a half-made prefix must not pass for
+# one. The bound is for a loaded machine (15-25 s on a quiet one).
 vexalune_ensure_prefix() {
   if [[ ! -x $WINELOADER ]]; then
     echo "vexalune: no 32-bit Wine at $VEXALUNE_WINE32_ROOT; run scripts/wine32-setup.sh" >&2
     return 1
   fi
-  if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-    mkdir -p "$WINEPREFIX"
-    LC_ALL=ja_JP.UTF-8 DISPLAY= "$WINELOADER" wineboot -i >/dev/null 2>&1
-    "$WINESERVER" -w
+  [[ -f "$WINEPREFIX/system.reg" ]] && return 0
+  local fresh="$WINEPREFIX.new-$$"
+  rm -rf "$fresh" "$WINEPREFIX"
+  mkdir -p "$fresh"
+  WINEPREFIX=$fresh LC_ALL=ja_JP.UTF-8 DISPLAY= timeout 600 "$WINELOADER" wineboot -i >/dev/null 2>&1
+  # A helper left hanging keeps the wineserver up; ending it writes the
+  # registry all the same.
+  WINEPREFIX=$fresh timeout 120 "$WINESERVER" -w || WINEPREFIX=$fresh "$WINESERVER" -k 2>/dev/null
+  if [[ ! -f $fresh/system.reg ]]; then
+    rm -rf "$fresh"
+    echo "vexalune: making the 32-bit prefix $WINEPREFIX failed" >&2
+    return 1
   fi
+  mv -T "$fresh" "$WINEPREFIX"
 }
