@@ -13,6 +13,8 @@ packages=(
   # window manager, a tool to close windows through it, and the X libraries
   # the module loads by itself.
   openbox wmctrl libx11-6 libxdamage1
+  # The emulated 32-bit Wine of the release tier (scripts/wine32-setup.sh).
+  qemu-user-static
 )
 
 missing=()
