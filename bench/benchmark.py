@@ -19,8 +19,10 @@ text is drawn. Per run:
                     (the scheduler's nanosecond counts per thread, checked
                     against the process's user + system ticks in
                     /proc/PID/stat), over a steady window - from --settle
-                    seconds after spawning to the end of the run - divided by
-                    the frames presented in that window. Frames are counted
+                    seconds after spawning to --seconds after it, moved later
+                    (never shortened) when the first frame comes less than a
+                    second before its start - divided by the frames
+                    presented in that window. Frames are counted
                     from outside: the X DAMAGE extension reports every update
                     of the client area's X window, and every Present puts the
                     whole back buffer there (anything smaller fails the run).
@@ -86,6 +88,8 @@ PROBE = (560, 420)
 
 CLOCK_TICKS = os.sysconf('SC_CLK_TCK')
 FRAME_INTERVAL = 0.033
+# Seconds from the first frame to the earliest start of the steady window.
+AFTER_FIRST_FRAME = 1.0
 
 # Wine's Direct3D configurations: option name -> (heading, WINE_D3D_CONFIG).
 CONFIGURATIONS = {
@@ -230,13 +234,18 @@ def measure(name, exe, seconds, settle, expect_text, base_prefix, extra_env):
         xvfb_pid = session.desktop.xvfb.process.pid
         pids = {'exe': exe_pid, 'wineserver': server_pid, 'xvfb': xvfb_pid}
 
-        start = max(spawned + settle, time.monotonic())
+        # On a quiet machine the window runs from --settle after the spawn to
+        # --seconds after it. A slow start (a loaded machine takes 10 s and
+        # more to the first frame) moves it later, but does not shorten it,
+        # and it begins a little after the first frame, not in the catch-up
+        # of frames that follows it.
+        start = max(spawned + settle, spawned + first_frame + AFTER_FIRST_FRAME, time.monotonic())
         time.sleep(max(0.0, start - time.monotonic()))
         start = time.monotonic()
         busy_start = machine_busy_seconds()
         cpu_start = {k: cpu_seconds(p) for k, p in pids.items()}
         threads_start = {k: thread_cpu(p) for k, p in pids.items()}
-        time.sleep(max(0.0, spawned + seconds - time.monotonic()))
+        time.sleep(max(0.0, start + (seconds - settle) - time.monotonic()))
         end = time.monotonic()
         threads_end = {k: thread_cpu(p) for k, p in pids.items()}
         cpu_end = {k: cpu_seconds(p) for k, p in pids.items()}
@@ -410,7 +419,8 @@ def main(argv):
                              "as scripts/run.sh runs the program; the default), default (Wine's default, "
                              "csmt on), or both")
     parser.add_argument('--rounds', type=int, default=5)
-    parser.add_argument('--seconds', type=float, default=20.0, help='length of each run, from spawning the program')
+    parser.add_argument('--seconds', type=float, default=20.0, help='length of each run, from spawning the program; the steady window keeps its length '
+                             '(--seconds minus --settle) when a slow start delays it')
     parser.add_argument('--settle', type=float, default=3.0, help='start of the steady window, from spawning')
     parser.add_argument('--starts', type=int, default=5,
                         help='extra rounds that end at the first frame, for the start-up figures')
@@ -461,10 +471,11 @@ def main(argv):
             result['configuration'] = configuration
             results.append(result)
             threads = result['exe_threads_ms_per_frame']
-            print('round %d %-7s %-10s first frame %5.0f ms  %5.1f frames/s  whole frame %.2f ms = exe %.2f ms '
+            print('round %d %-7s %-10s first frame %5.0f ms  window %4.1f s  %5.1f frames/s  whole frame %.2f ms = exe %.2f ms '
                   '(wined3d_cs %.2f, llvmpipe %.2f, main+other %.2f) + wineserver %.2f ms + Xvfb %.2f ms  '
                   'VmHWM %.1f MiB  others busy %.2f cores'
-                  % (round_number + 1, configuration, name, 1000 * result['first_frame_s'], result['fps'],
+                  % (round_number + 1, configuration, name, 1000 * result['first_frame_s'], result['window_s'],
+                     result['fps'],
                      whole_frame_ms(result), result['cpu_ms_per_frame']['exe'], threads['wined3d_cs'],
                      threads['llvmpipe'], threads['main+other'], result['cpu_ms_per_frame']['wineserver'],
                      result['cpu_ms_per_frame']['xvfb'], result['peak_working_set'] / 1048576.0,
