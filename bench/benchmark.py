@@ -379,8 +379,9 @@ def median_whole_frame(results, configuration, name):
                              and not r.get('start_only'))
 
 
-def verdict(ratio, goal):
-    return '%.3f (goal at most %.2f: %s)' % (ratio, goal, 'met' if ratio <= goal else 'NOT met')
+def verdict(ratio, goal, as_percent=False):
+    shown = ('%.1f %%' % (100.0 * ratio), '%.0f %%' % (100.0 * goal)) if as_percent else ('%.3f' % ratio, '%.2f' % goal)
+    return '%s (goal at most %s: %s)' % (shown + ('met' if ratio <= goal else 'NOT met',))
 
 
 def goals(results, configurations, names):
@@ -395,9 +396,8 @@ def goals(results, configurations, names):
                                     / median_whole_frame(results, 'default', name)) for name in names]
         program = median_whole_frame(results, 'off', names[0])
         default = median_whole_frame(results, 'default', names[0])
-        lines.append('  csmt off / Wine\'s default: program %.2f / %.2f ms = %.1f %%, %s; %s'
-                     % (program, default, 100.0 * program / default,
-                        verdict(program / default, GOAL_OFF_AGAINST_DEFAULT),
+        lines.append('  csmt off / Wine\'s default: program %.2f / %.2f ms = %s; %s'
+                     % (program, default, verdict(program / default, GOAL_OFF_AGAINST_DEFAULT, as_percent=True),
                         ', '.join(per_program[1:])))
     else:
         lines.append('  csmt off / Wine\'s default: not measured (--configurations off,default)')
