@@ -310,14 +310,14 @@ def _first_frame_ms(r):
     return 1000.0 * r['first_frame_s']
 
 
-# (label, value of a run, format, which runs: 'full' the timed runs only,
-# 'all' the start-only ones too, 'quickest' the least of all)
 def whole_frame_ms(r):
     """CPU per frame of everything that draws it: the exe's process, its
     wineserver and its X server."""
     return sum(r['cpu_ms_per_frame'][k] for k in ('exe', 'wineserver', 'xvfb'))
 
 
+# (label, value of a run, format, which runs: 'full' the timed runs only,
+# 'all' the start-only ones too, 'quickest' the least of all)
 ROWS = [
     ('whole frame cost (exe+wineserver+Xvfb) (ms)', whole_frame_ms, '%.2f', 'full'),
     ('CPU per frame, exe process (ms)', lambda r: r['cpu_ms_per_frame']['exe'], '%.2f', 'full'),
