@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Frame cost and start-up of Vexalune against two floor programs, under Wine.
+"""Frame cost and start-up of Vexalune against two floor programs, under Wine,
+in one or both of Wine's Direct3D configurations.
 
   floor A  bench/floor_a.cpp: the program's calls (start-up and per frame),
            the same arguments and order, written plainly in one file
@@ -12,12 +13,16 @@ with a private Wine prefix, on a desktop of its own with a window manager
 (tests/support/desktop.py), with the pointer over the client area so the
 text is drawn. Per run:
 
+  whole frame cost  the CPU per frame of the exe's process, its wineserver and
+                    its X server together: what a frame costs the machine
   CPU per frame     CPU of the Linux process running the exe, all its threads
                     (the scheduler's nanosecond counts per thread, checked
                     against the process's user + system ticks in
                     /proc/PID/stat), over a steady window - from --settle
-                    seconds after spawning to the end of the run - divided by
-                    the frames presented in that window. Frames are counted
+                    seconds after spawning to --seconds after it, moved later
+                    (never shortened) when the first frame comes less than a
+                    second before its start - divided by the frames
+                    presented in that window. Frames are counted
                     from outside: the X DAMAGE extension reports every update
                     of the client area's X window, and every Present puts the
                     whole back buffer there (anything smaller fails the run).
@@ -31,21 +36,30 @@ text is drawn. Per run:
   peak working set  VmHWM of the exe's process at the end of the run
   exe size          bytes of the file
 
-The table shows medians over the rounds and the ratios program/floor A and
-program/floor B of those medians. Each run also says how many cores' worth
-of CPU other processes used meanwhile: the machine is shared, and what else
-runs moves these figures.
+Configurations, each set explicitly for every program of it through Wine's
+environment override (it wins over the prefix's registry value and replaces
+any WINE_D3D_CONFIG of the caller's):
 
-With Wine's defaults, wined3d runs Direct3D on a thread of its own that
-waits for work by spinning, and that spinning is most of the process's CPU
-whatever the frame holds. --csmt off (WINE_D3D_CONFIG=csmt=0, for all the
-programs of the run) makes Direct3D run on the program's thread instead, so
-that the CPU per frame is the frame's work.
+  off      csmt off (WINE_D3D_CONFIG=csmt=0): Direct3D on the program's own
+           thread, as scripts/run.sh, the tests and the soak run it
+  default  Wine's default, csmt on (WINE_D3D_CONFIG=csmt=1): wined3d runs
+           Direct3D on a command-stream thread of its own, which waits for
+           work by spinning, whatever the frame holds
 
-  bench/benchmark.py [--rounds 5] [--seconds 20] [--settle 3] [--gap 1]
-                     [--csmt default|off] [--program EXE] [--floor-a EXE]
-                     [--floor-b EXE] [--extra NAME=EXE[:notext] ...]
-                     [--prefix DIR] [--json FILE]
+--configurations off,default measures both in one rotation, side by side.
+Per configuration a table shows medians over the rounds and the ratios
+program/floor A and program/floor B of those medians; then the goals are
+checked on the whole frame cost: program/floor A at most 1.05 in each
+configuration, and with both measured, the program's cost with csmt off at
+most 15 % of its cost with Wine's default. Each run also says how many
+cores' worth of CPU other processes used meanwhile: the machine is shared,
+and what else runs moves these figures.
+
+  bench/benchmark.py [--configurations off|default|off,default] [--rounds 5]
+                     [--seconds 20] [--settle 3] [--starts 5] [--gap 1]
+                     [--program EXE] [--floor-a EXE] [--floor-b EXE]
+                     [--extra NAME=EXE[:notext] ...] [--prefix DIR]
+                     [--json FILE]
 
 The executables default to those of build/win64 (build them first:
 `cmake --build build/win64 --target vexalune floor_a floor_b`).
@@ -74,6 +88,20 @@ PROBE = (560, 420)
 
 CLOCK_TICKS = os.sysconf('SC_CLK_TCK')
 FRAME_INTERVAL = 0.033
+# Seconds from the first frame to the earliest start of the steady window.
+AFTER_FIRST_FRAME = 1.0
+
+# Wine's Direct3D configurations: option name -> (heading, WINE_D3D_CONFIG).
+CONFIGURATIONS = {
+    'off': ("csmt off (WINE_D3D_CONFIG=csmt=0, as scripts/run.sh runs it)", 'csmt=0'),
+    'default': ("Wine's default, csmt on (WINE_D3D_CONFIG=csmt=1)", 'csmt=1'),
+}
+
+# The goals, on the whole frame cost: the program against floor A in the
+# same configuration, and the program with csmt off against itself with
+# Wine's default.
+GOAL_AGAINST_FLOOR_A = 1.05
+GOAL_OFF_AGAINST_DEFAULT = 0.15
 
 
 # --------------------------------------------------------------------------
@@ -206,13 +234,18 @@ def measure(name, exe, seconds, settle, expect_text, base_prefix, extra_env):
         xvfb_pid = session.desktop.xvfb.process.pid
         pids = {'exe': exe_pid, 'wineserver': server_pid, 'xvfb': xvfb_pid}
 
-        start = max(spawned + settle, time.monotonic())
+        # On a quiet machine the window runs from --settle after the spawn to
+        # --seconds after it. A slow start (a loaded machine takes 10 s and
+        # more to the first frame) moves it later, but does not shorten it,
+        # and it begins a little after the first frame, not in the catch-up
+        # of frames that follows it.
+        start = max(spawned + settle, spawned + first_frame + AFTER_FIRST_FRAME, time.monotonic())
         time.sleep(max(0.0, start - time.monotonic()))
         start = time.monotonic()
         busy_start = machine_busy_seconds()
         cpu_start = {k: cpu_seconds(p) for k, p in pids.items()}
         threads_start = {k: thread_cpu(p) for k, p in pids.items()}
-        time.sleep(max(0.0, spawned + seconds - time.monotonic()))
+        time.sleep(max(0.0, start + (seconds - settle) - time.monotonic()))
         end = time.monotonic()
         threads_end = {k: thread_cpu(p) for k, p in pids.items()}
         cpu_end = {k: cpu_seconds(p) for k, p in pids.items()}
@@ -277,9 +310,16 @@ def _first_frame_ms(r):
     return 1000.0 * r['first_frame_s']
 
 
+def whole_frame_ms(r):
+    """CPU per frame of everything that draws it: the exe's process, its
+    wineserver and its X server."""
+    return sum(r['cpu_ms_per_frame'][k] for k in ('exe', 'wineserver', 'xvfb'))
+
+
 # (label, value of a run, format, which runs: 'full' the timed runs only,
 # 'all' the start-only ones too, 'quickest' the least of all)
 ROWS = [
+    ('whole frame cost (exe+wineserver+Xvfb) (ms)', whole_frame_ms, '%.2f', 'full'),
     ('CPU per frame, exe process (ms)', lambda r: r['cpu_ms_per_frame']['exe'], '%.2f', 'full'),
     ('  of it wined3d_cs thread (ms)', lambda r: r['exe_threads_ms_per_frame']['wined3d_cs'], '%.2f', 'full'),
     ('  of it llvmpipe threads (ms)', lambda r: r['exe_threads_ms_per_frame']['llvmpipe'], '%.2f', 'full'),
@@ -323,20 +363,64 @@ def spread(results, names):
     lines = []
     for name in names:
         own = [r for r in results if r['name'] == name and not r.get('start_only')]
-        cpu = [r['cpu_ms_per_frame']['exe'] for r in own]
+        whole = [whole_frame_ms(r) for r in own]
         first = [1000.0 * r['first_frame_s'] for r in results if r['name'] == name]
         others = [r['others_busy'] for r in own]
-        lines.append('  %-10s CPU/frame %.2f-%.2f ms (other processes busy %.2f-%.2f cores, %d runs), '
+        lines.append('  %-10s whole frame %.2f-%.2f ms (other processes busy %.2f-%.2f cores, %d runs), '
                      'first frame %.0f-%.0f ms (%d starts)'
-                     % (name, min(cpu), max(cpu), min(others), max(others), len(own), min(first), max(first),
+                     % (name, min(whole), max(whole), min(others), max(others), len(own), min(first), max(first),
                         len(first)))
     return '\n'.join(lines)
 
 
+def median_whole_frame(results, configuration, name):
+    return statistics.median(whole_frame_ms(r) for r in results
+                             if r['configuration'] == configuration and r['name'] == name
+                             and not r.get('start_only'))
+
+
+def verdict(ratio, goal, as_percent=False):
+    shown = ('%.1f %%' % (100.0 * ratio), '%.0f %%' % (100.0 * goal)) if as_percent else ('%.3f' % ratio, '%.2f' % goal)
+    return '%s (goal at most %s: %s)' % (shown + ('met' if ratio <= goal else 'NOT met',))
+
+
+def goals(results, configurations, names):
+    """The goal ratios on the medians of the whole frame cost."""
+    lines = ['Goals, on the whole frame cost (exe+wineserver+Xvfb), medians:']
+    for configuration in configurations:
+        program, floor_a, floor_b = (median_whole_frame(results, configuration, n) for n in names[:3])
+        lines.append('  %s: program/floor A %s; program/floor B %.3f'
+                     % (configuration, verdict(program / floor_a, GOAL_AGAINST_FLOOR_A), program / floor_b))
+    if 'off' in configurations and 'default' in configurations:
+        per_program = ['%s %.3f' % (name, median_whole_frame(results, 'off', name)
+                                    / median_whole_frame(results, 'default', name)) for name in names]
+        program = median_whole_frame(results, 'off', names[0])
+        default = median_whole_frame(results, 'default', names[0])
+        lines.append('  csmt off / Wine\'s default: program %.2f / %.2f ms = %s; %s'
+                     % (program, default, verdict(program / default, GOAL_OFF_AGAINST_DEFAULT, as_percent=True),
+                        ', '.join(per_program[1:])))
+    else:
+        lines.append('  csmt off / Wine\'s default: not measured (--configurations off,default)')
+    return '\n'.join(lines)
+
+
+def parse_configurations(text):
+    configurations = [c.strip() for c in text.split(',') if c.strip()]
+    unknown = [c for c in configurations if c not in CONFIGURATIONS]
+    if unknown or not configurations or len(set(configurations)) != len(configurations):
+        raise argparse.ArgumentTypeError('expected off, default or off,default, not %r' % text)
+    return configurations
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument('--configurations', type=parse_configurations, default=['off'], metavar='off,default',
+                        help="Wine's Direct3D configurations to measure, in one rotation: off (csmt off, "
+                             "as scripts/run.sh runs the program; the default), default (Wine's default, "
+                             "csmt on), or both")
     parser.add_argument('--rounds', type=int, default=5)
-    parser.add_argument('--seconds', type=float, default=20.0, help='length of each run, from spawning the program')
+    parser.add_argument('--seconds', type=float, default=20.0, help='length of each run, from spawning the program; the steady window keeps its length '
+                             '(--seconds minus --settle) when a slow start delays it')
     parser.add_argument('--settle', type=float, default=3.0, help='start of the steady window, from spawning')
     parser.add_argument('--starts', type=int, default=5,
                         help='extra rounds that end at the first frame, for the start-up figures')
@@ -349,13 +433,12 @@ def main(argv):
                         help='another program in the rotation (investigation builds); ":notext" if it draws no text')
     parser.add_argument('--prefix', default=os.path.join(BUILD_DIR, 'wineprefix'),
                         help='the Wine prefix each run copies')
-    parser.add_argument('--csmt', choices=('default', 'off'), default='default',
-                        help="Wine's Direct3D command stream thread: as Wine has it (on), or off "
-                             "(WINE_D3D_CONFIG=csmt=0), which shows the frame's own work - see the README")
     parser.add_argument('--json', help='also write every run to this file')
     args = parser.parse_args(argv)
     if args.settle >= args.seconds:
         parser.error('--settle must be less than --seconds')
+    if args.rounds < 1:
+        parser.error('--rounds must be at least 1')
 
     programs = [('program', args.program, True), ('floor A', args.floor_a, True), ('floor B', args.floor_b, False)]
     for extra in args.extra:
@@ -366,57 +449,69 @@ def main(argv):
         if not os.path.isfile(path):
             parser.error('%s: no file %s (build it first)' % (name, path))
 
-    extra_env = {'WINE_D3D_CONFIG': 'csmt=0'} if args.csmt == 'off' else {}
+    # Every (configuration, program) pair is one slot of the rotation, so the
+    # configurations meet the same machine, round after round.
+    slots = [(c, name, os.path.abspath(path), text) for name, path, text in programs for c in args.configurations]
+    prefix = os.path.abspath(args.prefix)
     desktop.end_sessions_on_termination()
     names = [p[0] for p in programs]
-    print('%d rounds x %d programs x %.0f s, steady window from %.0f s, then %d rounds of starts only, csmt %s; '
-          'load average before: %s'
-          % (args.rounds, len(programs), args.seconds, args.settle, args.starts, args.csmt,
-             ' '.join('%.2f' % v for v in os.getloadavg())),
+    print('%d rounds x %d programs x %d configurations (%s) x %.0f s, steady window from %.0f s, '
+          'then %d rounds of starts only; load average before: %s'
+          % (args.rounds, len(programs), len(args.configurations), ', '.join(args.configurations), args.seconds,
+             args.settle, args.starts, ' '.join('%.2f' % v for v in os.getloadavg())),
           flush=True)
     results = []
     for round_number in range(args.rounds):
-        shift = round_number % len(programs)
-        for name, path, text in programs[shift:] + programs[:shift]:
+        shift = round_number % len(slots)
+        for configuration, name, path, text in slots[shift:] + slots[:shift]:
             time.sleep(args.gap)
-            result = measure(name, os.path.abspath(path), args.seconds, args.settle, text, os.path.abspath(args.prefix),
-                             extra_env)
+            extra_env = {'WINE_D3D_CONFIG': CONFIGURATIONS[configuration][1]}
+            result = measure(name, path, args.seconds, args.settle, text, prefix, extra_env)
             result['round'] = round_number + 1
+            result['configuration'] = configuration
             results.append(result)
             threads = result['exe_threads_ms_per_frame']
-            print('round %d %-10s first frame %5.0f ms  %5.1f frames/s  CPU/frame: exe %.2f ms (wined3d_cs %.2f, '
-                  'llvmpipe %.2f, main+other %.2f), wineserver %.2f ms, Xvfb %.2f ms  VmHWM %.1f MiB  '
-                  'others busy %.2f cores'
-                  % (round_number + 1, name, 1000 * result['first_frame_s'], result['fps'],
-                     result['cpu_ms_per_frame']['exe'], threads['wined3d_cs'], threads['llvmpipe'],
-                     threads['main+other'], result['cpu_ms_per_frame']['wineserver'],
+            print('round %d %-7s %-10s first frame %5.0f ms  window %4.1f s  %5.1f frames/s  whole frame %.2f ms = exe %.2f ms '
+                  '(wined3d_cs %.2f, llvmpipe %.2f, main+other %.2f) + wineserver %.2f ms + Xvfb %.2f ms  '
+                  'VmHWM %.1f MiB  others busy %.2f cores'
+                  % (round_number + 1, configuration, name, 1000 * result['first_frame_s'], result['window_s'],
+                     result['fps'],
+                     whole_frame_ms(result), result['cpu_ms_per_frame']['exe'], threads['wined3d_cs'],
+                     threads['llvmpipe'], threads['main+other'], result['cpu_ms_per_frame']['wineserver'],
                      result['cpu_ms_per_frame']['xvfb'], result['peak_working_set'] / 1048576.0,
                      result['others_busy']), flush=True)
 
     for round_number in range(args.starts):
-        shift = round_number % len(programs)
-        for name, path, _ in programs[shift:] + programs[:shift]:
+        shift = round_number % len(slots)
+        for configuration, name, path, _ in slots[shift:] + slots[:shift]:
             time.sleep(args.gap)
-            result = measure_start(name, os.path.abspath(path), os.path.abspath(args.prefix), extra_env)
+            extra_env = {'WINE_D3D_CONFIG': CONFIGURATIONS[configuration][1]}
+            result = measure_start(name, path, prefix, extra_env)
+            result['configuration'] = configuration
             results.append(result)
-            print('start %d %-10s first frame %5.0f ms' % (round_number + 1, name, 1000 * result['first_frame_s']),
-                  flush=True)
+            print('start %d %-7s %-10s first frame %5.0f ms'
+                  % (round_number + 1, configuration, name, 1000 * result['first_frame_s']), flush=True)
 
+    if args.json:
+        with open(args.json, 'w') as f:
+            json.dump(results, f, indent=1)
     counted = {r['frames_counted'] for r in results if not r.get('start_only')}
+    for configuration in args.configurations:
+        own = [r for r in results if r['configuration'] == configuration]
+        print()
+        print('%s' % CONFIGURATIONS[configuration][0])
+        print('Medians over %d rounds (%.0f s runs, steady window %.0f-%.0f s; start-up over these and %d more '
+              'starts):' % (args.rounds, args.seconds, args.settle, args.seconds, args.starts))
+        print(table(own, names))
+        print('Spread over rounds:')
+        print(spread(own, names))
     print()
-    print('Medians over %d rounds (%.0f s runs, steady window %.0f-%.0f s; start-up over these and %d more starts; '
-          'csmt %s):' % (args.rounds, args.seconds, args.settle, args.seconds, args.starts, args.csmt))
-    print(table(results, names))
+    print(goals(results, args.configurations, names))
     if counted == {'presented'}:
         print('Frames: counted as presented (X DAMAGE updates of the client area).')
     else:
         print('Frames: NOT counted - X DAMAGE unavailable; taken as steady-window time / 33 ms.')
-    print('Spread over rounds:')
-    print(spread(results, names))
     print('Load average after: %s' % ' '.join('%.2f' % v for v in os.getloadavg()))
-    if args.json:
-        with open(args.json, 'w') as f:
-            json.dump(results, f, indent=1)
     return 0
 
 
