@@ -54,6 +54,9 @@ const char kDeactivate[] = "-- WM_ACTIVATE 0";
 const char kActivate[] = "-- WM_ACTIVATE WA_ACTIVE";
 const char kClose[] = "-- WM_CLOSE";
 const char kBoxClosed[] = "-- box closed";
+// A WM_ACTIVATE with a non-zero wParam reaching the main window, from
+// whoever sent it: the test or the window manager.
+const char kActivationMessage[] = "-- activation message";
 const char kCloseUnderBox[] = "-- WM_CLOSE with the box open";
 
 // Frames the life waits for in each phase of the main loop; a life that
@@ -118,8 +121,13 @@ void CheckHardwareThenSoftwareDevice(const Timeline& t)
 void CheckKeyboardBoxDuringStartUp(const Timeline& t)
 {
     const size_t closed = t.Find(kBoxClosed);
-    EXPECT_EQ(t.Find("keyboard.Acquire"), t.Find("keyboard.Acquire", closed))
-        << "a keyboard without a cooperative level is not acquired at start-up";
+    // On a desktop the main window may be activated while the box is up or as
+    // it closes, and activation acquires; InitKeyboard itself must not.
+    const size_t keyboardDone = t.Find("DirectSoundCreate8");
+    for (size_t i = t.Find("keyboard.Acquire"); i < keyboardDone; i = t.Find("keyboard.Acquire", i + 1))
+        EXPECT_EQ(t.Entries()[i - 1], kActivationMessage)
+            << "a keyboard without a cooperative level is acquired during start-up, at entry " << i
+            << ", other than by an activation message";
     EXPECT_LT(t.Find("keyboard.Acquire", closed), t.End()) << "but at the next activation";
     EXPECT_LT(t.Find("DirectSoundCreate8", closed), t.Find(kMainLoop)) << "start-up goes on after the box";
 }
@@ -322,7 +330,10 @@ public:
     int Run()
     {
         const UINT_PTR timer = SetTimer(nullptr, 0, kDriverIntervalMs, Drive);
+        const HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, SeeMessage, nullptr, GetCurrentThreadId());
         const int result = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWNORMAL);
+        if (hook != nullptr)
+            UnhookWindowsHookEx(hook);
         KillTimer(nullptr, timer);
         return result;
     }
@@ -369,6 +380,15 @@ private:
     }
 
     static void CALLBACK Drive(HWND, UINT, UINT_PTR, DWORD) { current_->Step(); }
+
+    static LRESULT CALLBACK SeeMessage(int code, WPARAM wParam, LPARAM lParam)
+    {
+        const CWPSTRUCT* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+        if (code == HC_ACTION && message->message == WM_ACTIVATE && message->hwnd == g_mainWindow &&
+            message->wParam != 0)
+            current_->Mark(kActivationMessage);
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
 
     static BOOL CALLBACK FindOpenDialog(HWND window, LPARAM found)
     {
