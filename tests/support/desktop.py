@@ -298,6 +298,7 @@ def _load_xlib():
         'XFlush': (i, [p]),
         'XQueryExtension': (i, [p, ctypes.c_char_p, ctypes.POINTER(i), ctypes.POINTER(i), ctypes.POINTER(i)]),
         'XSetErrorHandler': (p, [p]),
+        'XGetInputFocus': (i, [p, ctypes.POINTER(_Window), ctypes.POINTER(i)]),
         'XQueryPointer': (i, [p, _Window, ctypes.POINTER(_Window), ctypes.POINTER(_Window), ctypes.POINTER(i),
                               ctypes.POINTER(i), ctypes.POINTER(i), ctypes.POINTER(i), ctypes.POINTER(ctypes.c_uint)]),
         'XGetImage': (p, [p, _Window, i, i, ctypes.c_uint, ctypes.c_uint, u, i]),
@@ -516,6 +517,12 @@ class XConnection:
         (WM_TRANSIENT_FOR): its dialog boxes."""
         return [w for w, _, _ in self.top_level_windows(named_only=False)
                 if (self.property_values(w, 'WM_TRANSIENT_FOR') or [None])[0] == window]
+
+    def input_focus(self):
+        """The window that has the X input focus."""
+        focus, revert = _Window(), ctypes.c_int()
+        self.x.XGetInputFocus(self.dpy, ctypes.byref(focus), ctypes.byref(revert))
+        return focus.value
 
     def active_window(self):
         """What the window manager says is the active window (None if it
@@ -1233,12 +1240,20 @@ class Session:
         if self.desktop.window_manager is None:
             self.xdotool('windowfocus', '--sync', window)
             return
-        if self.x.active_window() != window:
+        # A window that a modal box has disabled hands the activation on to
+        # the box, as on Windows.
+        def ours():
+            return [window] + self.x.transients_of(window)
+
+        def focused():
+            return self.x.active_window() in ours() and self.x.input_focus() in ours()
+        if self.x.active_window() not in ours():
             self.xdotool('windowactivate', window)
-            # A window that a modal box has disabled hands the activation on
-            # to the box, as on Windows.
-            poll(lambda: self.x.active_window() in [window] + self.x.transients_of(window), 10,
-                 what='window 0x%x (or its dialog box) to be active' % window)
+        # Active is not yet focused: openbox names the window active at once,
+        # and Wine takes the input focus when openbox's WM_TAKE_FOCUS reaches
+        # it. A key pressed in between goes to openbox's own window, and its
+        # Alt+F4 then closes nothing (seen under load).
+        poll(focused, 10, what='window 0x%x (or its dialog box) to be active and focused' % window)
 
     def minimize(self, window):
         """Minimises window through the window manager; waits until it is
