@@ -45,7 +45,7 @@ import threading
 import time
 
 import desktop
-from desktop import ABOUT_TITLE, MAIN_TITLE, DesktopError, poll
+from desktop import ABOUT_OK_CENTRE, ABOUT_TITLE, MAIN_TITLE, DesktopError, poll
 
 OTHER_TITLE = 'xmessage'
 
@@ -62,11 +62,6 @@ MOVE_INTERVAL = 0.005
 WAIT_SECONDS = 20
 # The exit through the menu, as a user would accept it.
 EXIT_SECONDS = 10
-
-# The OK button's centre in the About box's client area, as a fraction of
-# it: the dialog template is 230 x 75 dialog units and the button spans
-# x 195..225, y 6..17. Wine maps exactly the client area to the X window.
-OK_BUTTON_CENTRE = (210 / 230, 11.5 / 75)
 
 # Keys typed at the main window: none opens a menu (Alt, F10) or closes
 # anything (Alt+F4).
@@ -204,7 +199,6 @@ class Hands:
         self._watched = 0
         self._abouts_shown = set()
         self._abouts_seen = set()
-        self._others = []
         self._stop = threading.Event()
         self._menu_bar = None
         self._client = None
@@ -241,7 +235,11 @@ class Hands:
     def run(self, seconds=None, episodes=None):
         """Plays the plan until seconds have passed, episodes have been
         played or stop() was called. Raises HandsFailure."""
-        self.calibrate()
+        self.current = 'calibration of the menu bar'
+        try:
+            self.calibrate()
+        except (DesktopError, subprocess.SubprocessError) as error:
+            self.fail(str(error))
         started = time.monotonic()
         for index, kind, params in self.plan:
             if self._stop.is_set() or (episodes is not None and index >= episodes):
@@ -294,7 +292,7 @@ class Hands:
             lefts[menu] = popup[1][0] - origin[0]
             self.dismiss_menu_with_escape()
         if not lefts['file'] < lefts['help']:
-            raise HandsFailure('menus out of order on the bar: %r' % lefts)
+            self.fail('menus out of order on the bar: %r' % lefts)
         self._menu_bar = lefts
         self.check(-1)
 
@@ -321,9 +319,6 @@ class Hands:
         self.session.xdotool(*args, timeout=60 + len(points) * MOVE_INTERVAL * 10)
         self.move_seconds += time.monotonic() - started
         self.moves += len(points)
-
-    def click_at(self, x, y):
-        self.session.click(x, y)
 
     def wait_one_popup(self, what):
         # While a menu hands over to the next one, both may show for a moment.
@@ -357,7 +352,7 @@ class Hands:
         self.sweep(points)
 
     def do_click(self, point):
-        self.click_at(*self.resolve(point))
+        self.session.click(*self.resolve(point))
 
     def do_type(self, keys):
         self.session.key(*keys, window=self.window)
@@ -365,7 +360,7 @@ class Hands:
     def do_menu(self, menu, open, walk, hover, dismiss):
         s = self.session
         if open == 'mouse':
-            self.click_at(*self.bar_point(menu))
+            self.session.click(*self.bar_point(menu))
         else:
             # The hand that is on the keys left the mouse on the client
             # area: a pointer resting on the bar takes the menu back to its
@@ -397,13 +392,13 @@ class Hands:
             self.dismiss_menu_with_escape()
         elif dismiss == 'click_client':
             client = self.client()
-            self.click_at(client[0] + client[2] // 2, client[1] + client[3] - 40)
+            self.session.click(client[0] + client[2] // 2, client[1] + client[3] - 40)
             self.wait_no_popup('the menu to close after a click in the client area')
         else:
             # A click on the open menu's title closes a menu the mouse
             # opened; one the keyboard opened stays under Wine, and the
             # user's next try is Esc.
-            self.click_at(*self.bar_point(self.popup_menu(s.popups()[0])))
+            self.session.click(*self.bar_point(self.popup_menu(s.popups()[0])))
             try:
                 poll(lambda: not s.popups(), 3, what='')
             except DesktopError:
@@ -414,13 +409,13 @@ class Hands:
         s = self.session
         target = target or self.window
         if how == 'menu_mouse':
-            self.click_at(*self.bar_point('help'))
+            self.session.click(*self.bar_point('help'))
             popup = self.wait_one_popup('the help menu to open')
             if self.popup_menu(popup) != 'help':
                 # Its one item would end the program.
                 self.fail('a click on the help menu opened the %s menu: %r' % (self.popup_menu(popup), popup))
             x, y, width, height = popup[1]
-            self.click_at(x + width // 2, y + height // 2)
+            self.session.click(x + width // 2, y + height // 2)
         elif how == 'menu_keyboard':
             s.key('alt+h', 'a', window=target)
         elif how == 'alt+?':
@@ -455,7 +450,7 @@ class Hands:
         client = self.client()
         s.click(client[0] + client[2] - 30, client[1] + client[3] - 30)
         if how == 'menu_mouse':
-            self.click_at(*self.bar_point('help'))
+            self.session.click(*self.bar_point('help'))
             try:
                 popup = poll(s.popups, 1.0, what='a popup')
             except DesktopError:
@@ -471,7 +466,7 @@ class Hands:
             s.desktop.run(['wmctrl', '-i', '-c', '0x%x' % about])
         elif how == 'ok_button':
             x, y, width, height = s.geometry(about)
-            s.click(x + round(width * OK_BUTTON_CENTRE[0]), y + round(height * OK_BUTTON_CENTRE[1]))
+            s.click(x + round(width * ABOUT_OK_CENTRE[0]), y + round(height * ABOUT_OK_CENTRE[1]))
         else:
             s.key({'escape': 'Escape', 'enter': 'Return'}[how], window=about)
 
@@ -493,7 +488,6 @@ class Hands:
         other = subprocess.Popen(['xmessage', '-geometry', '+%d+%d' % (width - 260, height - 120),
                                   'another window'], env=s.x_env,
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self._others.append(other)
         try:
             # A new window gets the focus from the window manager.
             other_window = poll(lambda: [w for w, _, _ in s.windows(OTHER_TITLE) if s.x.active_window() == w],
@@ -509,7 +503,6 @@ class Hands:
         finally:
             other.kill()
             other.wait()
-            self._others.remove(other)
         s.wait_no_window(OTHER_TITLE, WAIT_SECONDS)
 
     @staticmethod
@@ -637,13 +630,13 @@ class Hands:
             layout = self.text_at((150, 200), 'at the end')
             self.log('text at the pointer: %r' % layout)
             if exit_how == 'menu_mouse':
-                self.click_at(*self.bar_point('file'))
+                self.session.click(*self.bar_point('file'))
                 popup = self.wait_one_popup('the file menu to open')
                 if self.popup_menu(popup) != 'file':
                     self.fail('a click on the file menu opened the %s menu' % self.popup_menu(popup))
                 x, y, width, height = popup[1]
                 asked = time.monotonic()
-                self.click_at(x + width // 2, y + height // 2)
+                self.session.click(x + width // 2, y + height // 2)
             else:
                 asked = time.monotonic()
                 s.key('alt+f', 'x', window=self.window)
