@@ -53,8 +53,11 @@ OTHER_TITLE = 'xmessage'
 # (the X server's default for its 256 clients).
 X_ID_MASK = 0x1FFFFF
 
-# Pause between two pointer moves of a sweep: at most 200 moves a second.
-MOVE_INTERVAL = 0.005
+# A sweep moves the pointer at most 200 times a second: a pause after every
+# ten moves. A pause after each move would be slower: on a loaded machine a
+# sleep of 5 ms lasts about 20.
+MOVES_PER_PAUSE = 10
+MOVE_PAUSE = 0.05
 
 # Deadlines for things a user waits for (a box to open, a menu to close, a
 # frame to change); polled, so only a fault waits them out. Generous: two
@@ -310,15 +313,19 @@ class Hands:
     # -- input
 
     def sweep(self, points):
-        """Moves the pointer through the points, MOVE_INTERVAL apart, in one
-        xdotool run."""
+        """Moves the pointer through the points, in one xdotool run."""
+        self.move_through([self.resolve(point) for point in points])
+
+    def move_through(self, screen_points):
         args = []
-        for point in points:
-            args += ['mousemove'] + [str(v) for v in self.resolve(point)] + ['sleep', str(MOVE_INTERVAL)]
+        for number, (x, y) in enumerate(screen_points, 1):
+            args += ['mousemove', str(x), str(y)]
+            if number % MOVES_PER_PAUSE == 0:
+                args += ['sleep', str(MOVE_PAUSE)]
         started = time.monotonic()
-        self.session.xdotool(*args, timeout=60 + len(points) * MOVE_INTERVAL * 10)
+        self.session.xdotool(*args, timeout=60 + len(screen_points) * MOVE_PAUSE)
         self.move_seconds += time.monotonic() - started
-        self.moves += len(points)
+        self.moves += len(screen_points)
 
     def wait_one_popup(self, what):
         # While a menu hands over to the next one, both may show for a moment.
@@ -386,8 +393,7 @@ class Hands:
         # The pointer over the popup's items, never clicking them.
         x, y, width, height = popup[1]
         if hover:
-            s.xdotool(*sum([['mousemove', str(x + width * (i + 1) // (hover + 2)), str(y + height // 2),
-                             'sleep', str(MOVE_INTERVAL)] for i in range(hover)], []))
+            self.move_through([(x + width * (i + 1) // (hover + 2), y + height // 2) for i in range(hover)])
         if dismiss == 'escape':
             self.dismiss_menu_with_escape()
         elif dismiss == 'click_client':
@@ -525,7 +531,7 @@ class Hands:
             for step in range(1, steps + 1):
                 s.move_pointer(grab[0] + (target[0] - frame[0]) * step // steps,
                                grab[1] + (target[1] - frame[1]) * step // steps)
-                time.sleep(MOVE_INTERVAL)
+                time.sleep(MOVE_PAUSE / MOVES_PER_PAUSE)
         finally:
             s.xdotool('mouseup', '1')
 
