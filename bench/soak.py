@@ -254,13 +254,15 @@ def growth_report(samples, settle_seconds):
     return lines, warnings
 
 
-def format_row(sample):
+def format_row(sample, last='picture'):
     return '%7.0f %s %8s' % (sample['t'], ' '.join('%12d' % sample[key] for key, *_ in COUNTERS),
-                             sample.get('picture', '-'))
+                             sample.get(last, '-'))
 
 
-def header():
-    return '%7s %s %8s' % ('t/s', ' '.join('%12s' % heading for _, heading, *_ in COUNTERS), 'picture')
+def header(last='picture'):
+    """last: the column after the counters, 'picture' (changed since the
+    sample before) or 'episodes' (the user input's, so far)."""
+    return '%7s %s %8s' % ('t/s', ' '.join('%12s' % heading for _, heading, *_ in COUNTERS), last)
 
 
 # --------------------------------------------------------------------------
@@ -303,7 +305,8 @@ def soak(args):
         ended_early = None
         try:
             print('display %s, Linux pid %d, pointer over %r' % (session.desktop.display, pid, rect), flush=True)
-            print(header(), flush=True)
+            last_column = 'picture' if hands is None else 'episodes'
+            print(header(last_column), flush=True)
             tick = 1
             last_picture = None
             while True:
@@ -328,8 +331,10 @@ def soak(args):
                     picture = hashlib.sha1(session.screenshot(rect).data).digest()
                     sample['picture'] = 'same' if picture == last_picture else 'new'
                     last_picture = picture
+                if hands is not None:
+                    sample['episodes'] = sum(hands.hands.counts.values())
                 samples.append(sample)
-                print(format_row(sample), flush=True)
+                print(format_row(sample, last_column), flush=True)
         finally:
             if mover is not None:
                 mover.stop()
