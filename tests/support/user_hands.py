@@ -443,8 +443,10 @@ class Hands:
             else:
                 self.ask_again(value)
             self.check_windows()
-            if s.windows(ABOUT_TITLE) != s.windows(ABOUT_TITLE)[:1] or not s.windows(ABOUT_TITLE):
-                self.fail('the About box is not the one open after %s: %r' % (what, s.windows(ABOUT_TITLE)))
+            shown = s.windows(ABOUT_TITLE)
+            if [window for window, _, _ in shown] != [about]:
+                self.fail('About boxes shown after %s %r: %r, not the one box 0x%x'
+                          % (what, value if what == 'again' else '', shown, about))
         self.close_about(about, close)
         s.wait_no_window(ABOUT_TITLE, WAIT_SECONDS)
 
