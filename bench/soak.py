@@ -5,7 +5,14 @@ the time, and samples its memory and handles to show whether they grow.
 
   /usr/bin/python3 bench/soak.py [--exe build/win64/vexalune.exe] [--minutes 10]
       [--sample-seconds 5] [--move-seconds 0.1] [--settle-minutes 1]
-      [--title Vexalune] [--csv FILE] [-- program arguments]
+      [--title Vexalune] [--csv FILE] [--user-input [--seed N]] [-- program arguments]
+
+--user-input: instead of the pointer alone, a user's hands drive the program
+the whole time (tests/support/user_hands.py: menus, the About box, minimise,
+focus away, typing, drags, pointer sweeps, from a seed) and check it after
+each thing they do; at the end they check the text at the pointer and exit
+through the menu. A failure prints the seed that replays it and makes the
+exit status 1.
 
 Counters, per sample:
   rss       VmRSS of the Linux process that runs the exe (/proc/PID/status)
@@ -52,6 +59,7 @@ import time
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'))
 sys.path.insert(0, os.path.join(SOURCE_DIR, 'tests', 'support'))
 import desktop  # noqa: E402
+import user_hands  # noqa: E402
 
 KIB = 1024
 
@@ -246,13 +254,15 @@ def growth_report(samples, settle_seconds):
     return lines, warnings
 
 
-def format_row(sample):
+def format_row(sample, last='picture'):
     return '%7.0f %s %8s' % (sample['t'], ' '.join('%12d' % sample[key] for key, *_ in COUNTERS),
-                             sample.get('picture', '-'))
+                             sample.get(last, '-'))
 
 
-def header():
-    return '%7s %s %8s' % ('t/s', ' '.join('%12s' % heading for _, heading, *_ in COUNTERS), 'picture')
+def header(last='picture'):
+    """last: the column after the counters, 'picture' (changed since the
+    sample before) or 'episodes' (the user input's, so far)."""
+    return '%7s %s %8s' % ('t/s', ' '.join('%12s' % heading for _, heading, *_ in COUNTERS), last)
 
 
 # --------------------------------------------------------------------------
@@ -265,9 +275,12 @@ def soak(args):
         raise SoakError('%s is missing: cmake --build %s --target process_stats' % (stats_exe, build_tree))
     duration = args.minutes * 60
     samples = []
-    print('soak: %s %s for %.1f min, sample every %.0f s, pointer moved every %.2f s'
-          % (args.exe, ' '.join(args.program_args), args.minutes, args.sample_seconds, args.move_seconds),
-          flush=True)
+    if args.user_input:
+        driver = 'user input from seed %d' % args.seed
+    else:
+        driver = 'pointer moved every %.2f s' % args.move_seconds
+    print('soak: %s %s for %.1f min, sample every %.0f s, %s'
+          % (args.exe, ' '.join(args.program_args), args.minutes, args.sample_seconds, driver), flush=True)
     wine = desktop.Wine.from_env_script(os.path.join(args.source_dir, 'scripts', 'wine-env.sh'), prefix=prefix)
     with desktop.Session(args.exe, wine=wine) as session:
         session.launch(args.program_args)
@@ -280,11 +293,20 @@ def soak(args):
             rect = (0, 0) + desktop.CLIENT_SIZE
         pid = session.program_process().pid
         stats = WindowsStats(session, stats_exe)
-        mover = PointerMover(session.x_env, rect, args.move_seconds)
+        hands = mover = None
+        if args.user_input:
+            hands = user_hands.HandsThread(user_hands.Hands(
+                session, window, args.seed,
+                replay='/usr/bin/python3 %s --user-input --seed %d --exe %s --minutes %g'
+                % (os.path.abspath(__file__), args.seed, args.exe, args.minutes)))
+            hands.start()
+        else:
+            mover = PointerMover(session.x_env, rect, args.move_seconds)
         ended_early = None
         try:
             print('display %s, Linux pid %d, pointer over %r' % (session.desktop.display, pid, rect), flush=True)
-            print(header(), flush=True)
+            last_column = 'picture' if hands is None else 'episodes'
+            print(header(last_column), flush=True)
             tick = 1
             last_picture = None
             while True:
@@ -296,21 +318,33 @@ def soak(args):
                 if session.program.poll() is not None:
                     ended_early = session.program.returncode
                     break
+                if hands is not None and not hands.is_alive():
+                    break
                 windows_side = stats.sample()
                 rss, private, anonymous = proc_memory(pid)
                 sample = {'t': time.monotonic() - launched, 'rss': rss, 'private': private, 'anon': anonymous,
                           'commit': windows_side['private_commit'] // KIB,
                           'handles': windows_side['handles'], 'threads': windows_side['threads']}
-                if window is not None:
+                # The hands look at the frames themselves, after each thing
+                # they do; the window moves and is minimised meanwhile.
+                if window is not None and hands is None:
                     picture = hashlib.sha1(session.screenshot(rect).data).digest()
                     sample['picture'] = 'same' if picture == last_picture else 'new'
                     last_picture = picture
+                if hands is not None:
+                    sample['episodes'] = sum(hands.hands.counts.values())
                 samples.append(sample)
-                print(format_row(sample), flush=True)
+                print(format_row(sample, last_column), flush=True)
         finally:
-            mover.stop()
+            if mover is not None:
+                mover.stop()
+            if hands is not None:
+                hands.stop()
             stats.close()
-        print('pointer moves: %d (%d failed)' % (mover.moves, mover.failures))
+        if mover is not None:
+            print('pointer moves: %d (%d failed)' % (mover.moves, mover.failures))
+        if hands is not None:
+            print('user input: %s' % hands.hands.summary())
         if args.csv:
             with open(args.csv, 'w') as f:
                 f.write('t,' + ','.join(key for key, *_ in COUNTERS) + '\n')
@@ -335,10 +369,30 @@ def soak(args):
             print('the program ended by itself after %.0f s with exit code %d'
                   % (time.monotonic() - launched, ended_early))
             return 1
+        if hands is not None:
+            return finish_user_input(hands)
         if window is not None:
             session.close_window(window)
             print('closed by WM_DELETE_WINDOW: exit code %d' % session.wait_exit(10))
         return 0
+
+
+def finish_user_input(hands):
+    """The hands' verdict: a failure during the soak, else their end checks
+    and the exit through the menu. Returns the exit status."""
+    failure = hands.failure
+    if failure is None and hands.is_alive():
+        failure = 'the user input did not come to a stop (seed %d, episode %s)' % (hands.hands.seed,
+                                                                                   hands.hands.current)
+    if failure is None:
+        try:
+            took = hands.hands.finish()
+            print('text at the pointer; exit through the menu: exit code 0 after %.2f s, no process left' % took)
+            return 0
+        except user_hands.HandsFailure as error:
+            failure = str(error)
+    print('FAILED under user input: %s\nlast episodes:\n  %s' % (failure, '\n  '.join(hands.hands.history)))
+    return 1
 
 
 def main(argv):
@@ -355,8 +409,15 @@ def main(argv):
     parser.add_argument('--stats-exe', default=None, help='default: bench/process_stats.exe of the build tree')
     parser.add_argument('--prefix', default=None, help='Wine prefix to copy; default: wineprefix of the build tree')
     parser.add_argument('--csv', default=None, help='also write the samples to this file')
+    parser.add_argument('--user-input', action='store_true',
+                        help="a user's hands drive the program instead of the pointer alone")
+    parser.add_argument('--seed', type=int, default=None, help='seed of the user input (default: a new one)')
     parser.add_argument('program_args', nargs='*', help='arguments for the program (after --)')
     args = parser.parse_args(argv)
+    if args.user_input and not args.title:
+        parser.error('--user-input needs the program\'s window (--title)')
+    if args.seed is None:
+        args.seed = user_hands.new_seed()
     args.exe = os.path.abspath(args.exe)
     if not os.path.isfile(args.exe):
         parser.error('no such program: %s' % args.exe)

@@ -7,13 +7,8 @@ closes, and that it is modal.
 
 import program_case
 from program_case import desktop
-from desktop import ABOUT_TITLE
+from desktop import ABOUT_OK_CENTRE, ABOUT_TITLE
 from program_case import EXIT_SECONDS, ProgramTestCase
-
-# Where the OK button's centre lies in the About box's client area, as a
-# fraction of it: the dialog template is 230 x 75 dialog units and the button
-# spans x 195..225, y 6..17. Wine maps exactly the client area to the X window.
-OK_BUTTON_CENTRE = (210 / 230, 11.5 / 75)
 
 
 class AboutBoxTest(ProgramTestCase):
@@ -32,7 +27,7 @@ class AboutBoxTest(ProgramTestCase):
             s.close_window(about)
         elif how == 'click on OK':
             x, y, width, height = s.geometry(about)
-            s.click(x + round(width * OK_BUTTON_CENTRE[0]), y + round(height * OK_BUTTON_CENTRE[1]))
+            s.click(x + round(width * ABOUT_OK_CENTRE[0]), y + round(height * ABOUT_OK_CENTRE[1]))
         else:
             # Space presses the focused button, which is OK, the only one.
             s.key({'Esc': 'Escape', 'Enter': 'Return', 'Space on OK': 'space'}[how], window=about)

@@ -73,6 +73,11 @@ SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file
 WINE_ENV_SCRIPT = os.path.join(SOURCE_DIR, 'scripts', 'wine-env.sh')
 
 ABOUT_TITLE = 'バージョン情報'
+# Where the About box's OK button has its centre in the box's client area, as
+# a fraction of it: the dialog template is 230 x 75 dialog units and the
+# button spans x 195..225, y 6..17. Wine maps exactly the client area to the
+# X window.
+ABOUT_OK_CENTRE = (210 / 230, 11.5 / 75)
 MAIN_TITLE = 'Vexalune'
 CLIENT_SIZE = (640, 480)
 CLEAR_COLOR = (0x1E, 0x41, 0x5A)
