@@ -48,13 +48,6 @@ def schedule(runs, early_seconds, late_seconds):
 
 class StartStopTest(ProgramTestCase):
 
-    def end_leftover(self, session):
-        # A run that failed must not leave its program to the next run, which
-        # expects to find the only window titled Vexalune.
-        if session.program is not None and session.program.poll() is None:
-            session.program.kill()
-            session.program.wait()
-
     def test_every_run_exits_0_in_time_and_leaves_no_process(self):
         session = self.open_session()
         runs = schedule(OPTIONS['runs'], OPTIONS['early_seconds'], OPTIONS['late_seconds'])

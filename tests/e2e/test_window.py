@@ -57,9 +57,14 @@ def net_wm_icon_images(values):
 
 
 class MainWindowTest(ProgramTestCase):
+    """These tests only look at the window: they share one program."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session, cls.window, cls.client = cls.start_shared_program()
 
     def setUp(self):
-        self.session, self.window, self.client = self.start_program()
+        self.assert_still_running(self.session)
 
     def test_window_vexalune_sits_at_the_top_left_with_a_640x480_client_area(self):
         s, window, client = self.session, self.window, self.client
@@ -147,12 +152,19 @@ class ExitTest(ProgramTestCase):
             # The close box itself, through the window manager.
             'wmctrl -c': lambda s, w, c: s.desktop.run(['wmctrl', '-i', '-c', '0x%x' % w]),
         }
+        # One desktop and prefix for all, as a user starts the program again
+        # and again: each way still closes a program of its own.
+        session = self.open_session()
         for name, close in ways.items():
             with self.subTest(name):
-                session, window, client = self.start_program()
-                close(session, window, client)
+                try:
+                    session.launch()
+                    window, client = self.wait_first_frame(session)
+                    close(session, window, client)
+                except desktop.DesktopError as error:
+                    self.fail('%s: %s' % (name, error))
                 self.assert_exits_cleanly(session, window)
-                session.cleanup()
+            self.end_leftover(session)
 
 
 if __name__ == '__main__':

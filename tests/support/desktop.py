@@ -60,17 +60,21 @@ import fcntl
 import json
 import os
 import random
+import re
 import select
 import shutil
 import signal
 import struct
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..'))
 WINE_ENV_SCRIPT = os.path.join(SOURCE_DIR, 'scripts', 'wine-env.sh')
+# Where openbox finds the theme of the project's desktops (themes/NAME/openbox-3).
+OPENBOX_DATA = os.path.join(SOURCE_DIR, 'tests', 'support', 'openbox')
 
 ABOUT_TITLE = 'バージョン情報'
 MAIN_TITLE = 'Vexalune'
@@ -763,23 +767,44 @@ class Xvfb:
 
 
 class WindowManager:
-    """Debian's openbox on a display, with its default configuration rather
-    than whatever the user's home holds, and no session management."""
+    """Debian's openbox on a display, with no session management and a
+    configuration of the project's own: Debian's default one (key and mouse
+    bindings as a user has them), but with the theme in OPENBOX_DATA, whose
+    frame measures what Windows' does. Nothing of the user's home is read
+    or written: openbox looks for themes under XDG_DATA_HOME first, which
+    points to an empty directory of the desktop's own."""
 
-    CONFIG = '/etc/xdg/openbox/rc.xml'
+    DEFAULT_CONFIG = '/etc/xdg/openbox/rc.xml'
+    THEME = 'Vexalune-Classic'
 
-    def __init__(self, connection, env, timeout=30):
-        args = ['openbox', '--sm-disable']
-        if os.path.isfile(self.CONFIG):
-            args += ['--config-file', self.CONFIG]
-        self.process = _spawn(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              stdin=subprocess.DEVNULL)
+    def __init__(self, connection, env, workdir, timeout=30):
+        config = self.write_config(workdir)
+        home = os.path.join(workdir, 'data')
+        os.makedirs(home, exist_ok=True)
+        env = dict(env, XDG_DATA_HOME=home, XDG_CONFIG_HOME=home, XDG_CACHE_HOME=home,
+                   XDG_DATA_DIRS=os.pathsep.join([OPENBOX_DATA, env.get('XDG_DATA_DIRS') or '/usr/local/share:/usr/share']))
+        self.process = _spawn(['openbox', '--sm-disable', '--config-file', config], env=env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
 
         def taken_over():
             if self.process.poll() is not None:
                 raise DesktopError('openbox ended with exit code %d' % self.process.returncode)
             return connection.window_manager()
         self.check_window = poll(taken_over, timeout, 0.02, what='openbox to take over the display')
+
+    @classmethod
+    def write_config(cls, workdir):
+        """The rc.xml openbox is started with: Debian's, its theme's name
+        replaced by ours."""
+        with open(cls.DEFAULT_CONFIG, encoding='utf-8') as f:
+            default = f.read()
+        config, replaced = re.subn(r'(<theme>\s*<name>)[^<]*(</name>)', r'\g<1>%s\g<2>' % cls.THEME, default, count=1)
+        if replaced != 1:
+            raise DesktopError('no <theme><name> in %s to replace' % cls.DEFAULT_CONFIG)
+        path = os.path.join(workdir, 'rc.xml')
+        with open(path, 'w', encoding='utf-8') as f:
+            f.write(config)
+        return path
 
     def stop(self):
         _stop_process(self.process)
@@ -801,9 +826,11 @@ class Desktop:
         self.window_manager = None
         self.display = None
         self.env = None
+        self.workdir = None
 
     def start(self):
         try:
+            self.workdir = tempfile.mkdtemp(prefix='vexalune-desktop-')
             self.xvfb = Xvfb(self.xvfb_args, self.screen)
             self.display = self.xvfb.display
             # X tools get no Wine settings: they are no Wine processes and
@@ -812,7 +839,7 @@ class Desktop:
             self.env['DISPLAY'] = self.display
             self.x = XConnection(self.display)
             if self.want_window_manager:
-                self.window_manager = WindowManager(self.x, self.env)
+                self.window_manager = WindowManager(self.x, self.env, self.workdir)
             _live_desktops.add(self)
         except BaseException:
             self.stop()
@@ -830,6 +857,9 @@ class Desktop:
         if self.xvfb is not None:
             self.xvfb.stop()
             self.xvfb = None
+        if self.workdir is not None:
+            shutil.rmtree(self.workdir, ignore_errors=True)
+            self.workdir = None
 
     def __enter__(self):
         return self.start()
@@ -894,10 +924,9 @@ class Wine:
         return cls(script, env)
 
     def ensure_prefix(self):
-        """Makes the shared base prefix once; parallel users wait for each
-        other."""
-        if os.path.isfile(os.path.join(self.prefix, 'system.reg')):
-            return
+        """Makes the shared base prefix, or brings an older one up to date
+        (the script's function is idempotent and costs ~20 ms when there is
+        nothing to do); parallel users wait for each other."""
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
         with open(self.prefix + '.lock', 'w') as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
