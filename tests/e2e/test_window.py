@@ -80,11 +80,10 @@ class MainWindowTest(ProgramTestCase):
                                  top[3] + extents[2] + extents[3]), 'frame %r around %r, extents %r'
                          % (frame, top, extents))
         # The program puts its outer corner at the screen's corner. Wine
-        # keeps what Windows' frame holds where Windows puts it (static
-        # gravity), and openbox's frame is a few pixels thinner than Windows'
-        # (1 px border against 3 px): its corner lands a border's difference
-        # from (0, 0), never further.
-        self.assertTrue(0 <= frame[0] <= 3 and 0 <= frame[1] <= 3, 'outer frame at %r' % (frame,))
+        # keeps the client area where Windows puts it (static gravity) and
+        # the desktop's theme draws a frame as wide as Windows' around it.
+        self.assertEqual(frame[:2], (0, 0), 'outer frame %r; Wine\'s window %r, _NET_FRAME_EXTENTS %r'
+                         % (frame, top, extents))
         # Above the client area, in Wine's X window, is the menu bar, one line.
         self.assertEqual((client[0], client[2]), (top[0], top[2]), 'client area spans the window')
         self.assertEqual(client[1] + client[3], top[1] + top[3], 'client area ends at the window bottom')
