@@ -75,6 +75,7 @@ class MainWindowTest(ProgramTestCase):
         top = s.geometry(window)
         frame = s.frame_geometry(window)
         extents = s.x.property_values(window, '_NET_FRAME_EXTENTS')  # left, right, top, bottom
+        print('frame %r, Wine\'s window %r, _NET_FRAME_EXTENTS %r, client area %r' % (frame, top, extents, client))
         self.assertNotEqual(s.x.frame_of(window), window, 'managed: the window manager framed it')
         self.assertEqual(frame, (top[0] - extents[0], top[1] - extents[2], top[2] + extents[0] + extents[1],
                                  top[3] + extents[2] + extents[3]), 'frame %r around %r, extents %r'
