@@ -8,8 +8,10 @@ killed outright takes its X server, window manager and program with it.
 
   Desktop   an Xvfb that picks its own display (-displayfd), and Debian's
             openbox on it, started after it and waited for until it has
-            taken over (_NET_SUPPORTING_WM_CHECK on the root window); or no
-            window manager at all (window_manager=False)
+            taken over (_NET_SUPPORTING_WM_CHECK on the root window), with
+            a theme whose frame measures what Windows' does
+            (tests/support/openbox); or no window manager at all
+            (window_manager=False)
   Wine      one Wine installation as a bash environment script describes it
             (loader, wineserver, variables, how to make the shared prefix):
             Wine.from_env_script('scripts/wine-env.sh') is the 64-bit one
