@@ -44,7 +44,26 @@ class ProgramTestCase(unittest.TestCase):
         window, client = self.wait_first_frame(session)
         return session, window, client
 
-    def wait_first_frame(self, session):
+    @classmethod
+    def start_shared_program(cls, **options):
+        """start_program for setUpClass: one program for all the tests of a
+        class, each of which only looks at it (a start costs seconds)."""
+        session = desktop.Session(OPTIONS['exe'], **options)
+        session.open()
+        cls.addClassCleanup(session.cleanup)
+        session.launch()
+        window, client = cls.wait_first_frame(session)
+        return session, window, client
+
+    def assert_still_running(self, session):
+        """For tests that share a program: an earlier one must not have
+        ended it."""
+        if session.program.poll() is not None:
+            self.fail('the shared program ended earlier (exit code %d); it said: %s'
+                      % (session.program.returncode, session.program_log(1500)))
+
+    @classmethod
+    def wait_first_frame(cls, session):
         """(main window, client area) once Direct3D has drawn into it."""
         window = session.wait_window(desktop.MAIN_TITLE)
         client = session.client_area(window)
@@ -74,6 +93,14 @@ class ProgramTestCase(unittest.TestCase):
                 self.fail('%.2f s after the move the text is not (only) in the box at %r: %r'
                           % (shot_at, pointer, layout))
             time.sleep(0.05)
+
+    def end_leftover(self, session):
+        """After a run of several on one session: a run that failed must not
+        leave its program to the next, which expects to find the only window
+        titled Vexalune."""
+        if session.program is not None and session.program.poll() is None:
+            session.program.kill()
+            session.program.wait()
 
     def to_client(self, client, rect):
         """A screen rectangle in client coordinates."""

@@ -25,9 +25,14 @@ INTERVALS = 30
 
 
 class RenderingTest(ProgramTestCase):
+    """These tests only move the pointer and look: they share one program."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session, cls.window, cls.client = cls.start_shared_program()
 
     def setUp(self):
-        self.session, self.window, self.client = self.start_program()
+        self.assert_still_running(self.session)
 
     def test_a_frame_is_presented_every_33_ms(self):
         # Each Present puts the whole back buffer into the client area's X
@@ -92,6 +97,12 @@ class RenderingTest(ProgramTestCase):
                     self.assertGreaterEqual(right - left, 205, layout)
         # Uncut, it is the same text wherever it is drawn.
         self.assertEqual(len(whole_text), 1, whole_text)
+
+
+class FramesUnderTheAboutBoxTest(ProgramTestCase):
+
+    def setUp(self):
+        self.session, self.window, self.client = self.start_program()
 
     def test_frames_go_on_while_the_about_box_is_open(self):
         start = (300, 200)

@@ -8,8 +8,10 @@ killed outright takes its X server, window manager and program with it.
 
   Desktop   an Xvfb that picks its own display (-displayfd), and Debian's
             openbox on it, started after it and waited for until it has
-            taken over (_NET_SUPPORTING_WM_CHECK on the root window); or no
-            window manager at all (window_manager=False)
+            taken over (_NET_SUPPORTING_WM_CHECK on the root window), with
+            a theme whose frame measures what Windows' does
+            (tests/support/openbox); or no window manager at all
+            (window_manager=False)
   Wine      one Wine installation as a bash environment script describes it
             (loader, wineserver, variables, how to make the shared prefix):
             Wine.from_env_script('scripts/wine-env.sh') is the 64-bit one
@@ -60,17 +62,21 @@ import fcntl
 import json
 import os
 import random
+import re
 import select
 import shutil
 import signal
 import struct
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..'))
 WINE_ENV_SCRIPT = os.path.join(SOURCE_DIR, 'scripts', 'wine-env.sh')
+# Where openbox finds the theme of the project's desktops (themes/NAME/openbox-3).
+OPENBOX_DATA = os.path.join(SOURCE_DIR, 'tests', 'support', 'openbox')
 
 ABOUT_TITLE = 'バージョン情報'
 # Where the About box's OK button has its centre in the box's client area, as
@@ -254,6 +260,15 @@ class _XDamageNotifyEvent(ctypes.Structure):
                 ('area', _XRectangle), ('geometry', _XRectangle)]
 
 
+class _XImage(ctypes.Structure):
+    # The head of Xlib's XImage, up to the colour masks.
+    _fields_ = [('width', ctypes.c_int), ('height', ctypes.c_int), ('xoffset', ctypes.c_int),
+                ('format', ctypes.c_int), ('data', ctypes.c_void_p), ('byte_order', ctypes.c_int),
+                ('bitmap_unit', ctypes.c_int), ('bitmap_bit_order', ctypes.c_int), ('bitmap_pad', ctypes.c_int),
+                ('depth', ctypes.c_int), ('bytes_per_line', ctypes.c_int), ('bits_per_pixel', ctypes.c_int),
+                ('red_mask', ctypes.c_ulong), ('green_mask', ctypes.c_ulong), ('blue_mask', ctypes.c_ulong)]
+
+
 class _XEvent(ctypes.Union):
     _fields_ = [('type', ctypes.c_int), ('xclient', _XClientMessageEvent),
                 ('xstructure', _XStructureEvent), ('xcreate', _XCreateWindowEvent),
@@ -428,6 +443,32 @@ class XConnection:
         finally:
             self.x.XDestroyImage(image)
         return ((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF)
+
+    def rgb(self, rect):
+        """RGB bytes of a screen rectangle (x, y, width, height), rows top to
+        bottom, in one round trip and without a process of its own (ImageMagick
+        costs a core-second per picture on a loaded machine). Like any
+        GetImage, it leaves the pointer's sprite out."""
+        x, y, width, height = rect
+        address = self.x.XGetImage(self.dpy, self.root, x, y, width, height, _ALL_PLANES, _Z_PIXMAP)
+        if not address:
+            raise DesktopError('XGetImage of %r failed' % (rect,))
+        try:
+            image = ctypes.cast(address, ctypes.POINTER(_XImage)).contents
+            layout = (image.bits_per_pixel, image.byte_order, image.red_mask, image.green_mask, image.blue_mask)
+            # The screen is 24-bit TrueColor (SCREEN), 32 bits per pixel,
+            # least significant byte first: B, G, R, unused.
+            if layout != (32, 0, 0xFF0000, 0xFF00, 0xFF):
+                raise DesktopError('screen image layout %r, not 32-bit BGRX' % (layout,))
+            raw = ctypes.string_at(image.data, image.bytes_per_line * height)
+        finally:
+            self.x.XDestroyImage(address)
+        row_bytes = width * 4
+        if image.bytes_per_line != row_bytes:
+            raw = b''.join(raw[r * image.bytes_per_line:r * image.bytes_per_line + row_bytes] for r in range(height))
+        rgb = bytearray(width * height * 3)
+        rgb[0::3], rgb[1::3], rgb[2::3] = raw[2::4], raw[1::4], raw[0::4]
+        return bytes(rgb)
 
     def is_viewable(self, window):
         attributes = self.attributes(window)
@@ -721,18 +762,6 @@ class Image:
                         'rgb:-', path], input=self.data, check=True)
 
 
-def screenshot(env, rect):
-    """Pixels of a screen rectangle (x, y, width, height) of the display in
-    env. `import` leaves the mouse cursor out."""
-    x, y, width, height = rect
-    data = subprocess.run(['import', '-window', 'root', '-crop', '%dx%d+%d+%d' % (width, height, x, y),
-                           '+repage', '-depth', '8', 'rgb:-'],
-                          env=env, stdout=subprocess.PIPE, check=True, timeout=30).stdout
-    if len(data) != width * height * 3:
-        raise DesktopError('screenshot of %r has %d bytes' % (rect, len(data)))
-    return Image(rect, data)
-
-
 # --------------------------------------------------------------------------
 # The desktop: X server and window manager
 
@@ -768,23 +797,44 @@ class Xvfb:
 
 
 class WindowManager:
-    """Debian's openbox on a display, with its default configuration rather
-    than whatever the user's home holds, and no session management."""
+    """Debian's openbox on a display, with no session management and a
+    configuration of the project's own: Debian's default one (key and mouse
+    bindings as a user has them), but with the theme in OPENBOX_DATA, whose
+    frame measures what Windows' does. Nothing of the user's home is read
+    or written: openbox looks for themes under XDG_DATA_HOME first, which
+    points to an empty directory of the desktop's own."""
 
-    CONFIG = '/etc/xdg/openbox/rc.xml'
+    DEFAULT_CONFIG = '/etc/xdg/openbox/rc.xml'
+    THEME = 'Vexalune-Classic'
 
-    def __init__(self, connection, env, timeout=30):
-        args = ['openbox', '--sm-disable']
-        if os.path.isfile(self.CONFIG):
-            args += ['--config-file', self.CONFIG]
-        self.process = _spawn(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              stdin=subprocess.DEVNULL)
+    def __init__(self, connection, env, workdir, timeout=30):
+        config = self.write_config(workdir)
+        home = os.path.join(workdir, 'data')
+        os.makedirs(home, exist_ok=True)
+        env = dict(env, XDG_DATA_HOME=home, XDG_CONFIG_HOME=home, XDG_CACHE_HOME=home,
+                   XDG_DATA_DIRS=os.pathsep.join([OPENBOX_DATA, env.get('XDG_DATA_DIRS') or '/usr/local/share:/usr/share']))
+        self.process = _spawn(['openbox', '--sm-disable', '--config-file', config], env=env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
 
         def taken_over():
             if self.process.poll() is not None:
                 raise DesktopError('openbox ended with exit code %d' % self.process.returncode)
             return connection.window_manager()
         self.check_window = poll(taken_over, timeout, 0.02, what='openbox to take over the display')
+
+    @classmethod
+    def write_config(cls, workdir):
+        """The rc.xml openbox is started with: Debian's, its theme's name
+        replaced by ours."""
+        with open(cls.DEFAULT_CONFIG, encoding='utf-8') as f:
+            default = f.read()
+        config, replaced = re.subn(r'(<theme>\s*<name>)[^<]*(</name>)', r'\g<1>%s\g<2>' % cls.THEME, default, count=1)
+        if replaced != 1:
+            raise DesktopError('no <theme><name> in %s to replace' % cls.DEFAULT_CONFIG)
+        path = os.path.join(workdir, 'rc.xml')
+        with open(path, 'w', encoding='utf-8') as f:
+            f.write(config)
+        return path
 
     def stop(self):
         _stop_process(self.process)
@@ -806,9 +856,11 @@ class Desktop:
         self.window_manager = None
         self.display = None
         self.env = None
+        self.workdir = None
 
     def start(self):
         try:
+            self.workdir = tempfile.mkdtemp(prefix='vexalune-desktop-')
             self.xvfb = Xvfb(self.xvfb_args, self.screen)
             self.display = self.xvfb.display
             # X tools get no Wine settings: they are no Wine processes and
@@ -817,7 +869,7 @@ class Desktop:
             self.env['DISPLAY'] = self.display
             self.x = XConnection(self.display)
             if self.want_window_manager:
-                self.window_manager = WindowManager(self.x, self.env)
+                self.window_manager = WindowManager(self.x, self.env, self.workdir)
             _live_desktops.add(self)
         except BaseException:
             self.stop()
@@ -835,6 +887,9 @@ class Desktop:
         if self.xvfb is not None:
             self.xvfb.stop()
             self.xvfb = None
+        if self.workdir is not None:
+            shutil.rmtree(self.workdir, ignore_errors=True)
+            self.workdir = None
 
     def __enter__(self):
         return self.start()
@@ -852,10 +907,12 @@ class Desktop:
         self.run(['xdotool'] + list(args), timeout=timeout)
 
     def screenshot(self, rect=None):
+        """Image of a screen rectangle (x, y, width, height), by default the
+        whole screen; the mouse pointer is left out."""
         if rect is None:
             attributes = self.x.attributes(self.x.root)
             rect = (0, 0, attributes.width, attributes.height)
-        return screenshot(self.env, rect)
+        return Image(tuple(rect), self.x.rgb(rect))
 
 
 # --------------------------------------------------------------------------
@@ -899,10 +956,9 @@ class Wine:
         return cls(script, env)
 
     def ensure_prefix(self):
-        """Makes the shared base prefix once; parallel users wait for each
-        other."""
-        if os.path.isfile(os.path.join(self.prefix, 'system.reg')):
-            return
+        """Makes the shared base prefix, or brings an older one up to date
+        (the script's function is idempotent and costs ~20 ms when there is
+        nothing to do); parallel users wait for each other."""
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
         with open(self.prefix + '.lock', 'w') as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
@@ -935,18 +991,22 @@ class Wine:
 
 
 def copy_prefix(source, destination):
-    """A private prefix: drive_c hard-linked where possible, the rest copied."""
+    """A private prefix: drive_c hard-linked where possible, the rest copied;
+    symbolic links (dosdevices) stay links. In-process: a cp per entry
+    costs a second on a loaded machine, the ~900 links a few milliseconds."""
     os.makedirs(destination)
     for entry in os.listdir(source):
-        path = os.path.join(source, entry)
-        if entry == 'drive_c':
-            linked = subprocess.run(['cp', '-a', '--link', path, destination],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
-            if not linked:
-                shutil.rmtree(os.path.join(destination, entry), ignore_errors=True)
-                subprocess.run(['cp', '-a', path, destination], check=True)
+        path, target = os.path.join(source, entry), os.path.join(destination, entry)
+        if os.path.isdir(path) and not os.path.islink(path):
+            if entry == 'drive_c':
+                try:
+                    shutil.copytree(path, target, symlinks=True, copy_function=os.link)
+                    continue
+                except (OSError, shutil.Error):  # another file system: copy
+                    shutil.rmtree(target, ignore_errors=True)
+            shutil.copytree(path, target, symlinks=True)
         else:
-            subprocess.run(['cp', '-a', path, destination], check=True)
+            shutil.copy2(path, target, follow_symlinks=False)
 
 
 def _read(path, mode='rb'):
