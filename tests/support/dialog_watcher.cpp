@@ -102,9 +102,22 @@ void CALLBACK DialogWatcher::ExamineTimer(HWND, UINT, UINT_PTR id, DWORD)
     self->examineTimer_ = 0;
     std::vector<HWND> dialogs;
     dialogs.swap(self->pending_);
-    for (HWND dialog : dialogs)
-        if (IsWindow(dialog))
+    // A modal loop shows its dialog only once its queue is empty, and may
+    // dispatch this timer before: a dialog not shown yet is looked at later.
+    std::vector<HWND> notShownYet;
+    for (HWND dialog : dialogs) {
+        if (!IsWindow(dialog))
+            continue;
+        if (IsWindowVisible(dialog))
             self->Examine(dialog);
+        else
+            notShownYet.push_back(dialog);
+    }
+    if (notShownYet.empty())
+        return;
+    self->pending_.insert(self->pending_.end(), notShownYet.begin(), notShownYet.end());
+    if (self->examineTimer_ == 0)
+        self->examineTimer_ = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, ExamineTimer);
 }
 
 void CALLBACK DialogWatcher::DeadlineTimer(HWND, UINT, UINT_PTR, DWORD)
