@@ -51,7 +51,7 @@ _vexalune_prefix_csmt_off() {
 
 _vexalune_set_prefix_csmt_off() {
   DISPLAY= vexalune_wine reg add 'HKCU\Software\Wine\Direct3D' /v csmt /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  "$_vexalune_root/scripts/wineserver-wait.sh"
+  "$WINESERVER" -w
 }
 
 # Creates the prefix if needed, and gives csmt off to the prefixes this
@@ -61,7 +61,7 @@ vexalune_ensure_prefix() {
   if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     mkdir -p "$WINEPREFIX"
     LC_ALL=ja_JP.UTF-8 DISPLAY= "$WINELOADER" wineboot -i >/dev/null 2>&1
-    "$_vexalune_root/scripts/wineserver-wait.sh"
+    "$WINESERVER" -w
     _vexalune_set_prefix_csmt_off
   elif [[ "$WINEPREFIX" == "$VEXALUNE_BUILD"/* ]] && ! _vexalune_prefix_csmt_off; then
     _vexalune_set_prefix_csmt_off
